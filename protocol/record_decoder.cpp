@@ -7,31 +7,19 @@
 namespace kvr {
 namespace {
 
-// A field's first and last column in the frame, both included.
-struct Columns {
-    std::size_t first;
-    std::size_t last;
-};
+constexpr FieldColumns T(std::size_t first, std::size_t last) { return {first, last, FieldKind::Characters}; }
+constexpr FieldColumns N(std::size_t first, std::size_t last) { return {first, last, FieldKind::Number}; }
+constexpr FieldColumns A(std::size_t first, std::size_t last) { return {first, last, FieldKind::Angle}; }
 
-// Columns 10 to 23, the same in every record that has them.
-constexpr Columns kName1{10, 16};
-constexpr Columns kName2{17, 23};
-constexpr Columns kJobName{10, 14};
-constexpr Columns kAngle1{24, 30};
-constexpr Columns kAngle2{31, 37};
-
-// The last three number fields of STN and MP are one column wider in J.
-std::size_t wideFieldWidth(Dialect dialect) { return dialect == Dialect::S ? 12 : 13; }
-
-Columns wideField(Dialect dialect, std::size_t start, int index) {
-    std::size_t width = wideFieldWidth(dialect);
-    std::size_t first = start + index * width;
-    return {first, first + width - 1};
+// The last three numbers of STN and MP: 12 columns each in S, 13 in J.
+void appendWideNumbers(std::vector<FieldColumns>& fields, Dialect dialect, std::size_t start) {
+    std::size_t width = dialect == Dialect::S ? 12 : 13;
+    for (std::size_t i = 0; i < 3; ++i) fields.push_back(N(start + i * width, start + (i + 1) * width - 1));
 }
 
 // The first run of non-space bytes in the field. Only 0x20 is a space; 0x00
 // ends the text. The scan never leaves the field's own columns.
-std::string cutField(const std::uint8_t* frame, Columns columns) {
+std::string cutField(const std::uint8_t* frame, const FieldColumns& columns) {
     std::size_t column = columns.first;
     while (column <= columns.last && frame[column] == ' ') ++column;
     std::string text;
@@ -111,26 +99,52 @@ std::string formatAngle(const std::string& text) {
     return buffer;
 }
 
-std::string number(const std::uint8_t* frame, Columns columns) { return formatNumber(readNumber(cutField(frame, columns))); }
-std::string angle(const std::uint8_t* frame, Columns columns) { return formatAngle(cutField(frame, columns)); }
-
-std::string stationLine(Dialect dialect, const std::uint8_t* frame) {
-    return "STN: " + cutField(frame, kName1) + "," + cutField(frame, kName2) + "," + number(frame, {24, 31}) + "," +
-           number(frame, wideField(dialect, 32, 1)) + "," + number(frame, wideField(dialect, 32, 0)) + "," +
-           number(frame, wideField(dialect, 32, 2));
+std::string formatField(const std::uint8_t* frame, const FieldColumns& field) {
+    std::string text = cutField(frame, field);
+    switch (field.kind) {
+    case FieldKind::Number: return formatNumber(readNumber(text));
+    case FieldKind::Angle: return formatAngle(text);
+    case FieldKind::Characters: break;
+    }
+    return text;
 }
 
-std::string measuredPointLine(Dialect dialect, const std::uint8_t* frame) {
-    static const Columns narrowNumbers[5] = {{38, 46}, {47, 55}, {56, 64}, {65, 72}, {73, 80}};
-    std::string line = "MP:  " + cutField(frame, kName1) + "," + cutField(frame, kName2) + "," + angle(frame, kAngle1) +
-                       "," + angle(frame, kAngle2);
-    for (const Columns& columns : narrowNumbers) line += "," + number(frame, columns);
-    // Of the last three numbers the middle one comes first.
-    for (int index : {1, 0, 2}) line += "," + number(frame, wideField(dialect, 81, index));
-    return line;
+// Line prefix and the fields in the order the line prints them. Of the last
+// three numbers of STN and MP the middle one comes first.
+struct LineFormat {
+    const char* prefix;
+    std::vector<int> order;
+};
+
+LineFormat lineFormat(int recordType) {
+    switch (recordType) {
+    case RecordJob: return {"JOB: ", {0}};
+    case RecordStation: return {"STN: ", {0, 1, 2, 4, 3, 5}};
+    case RecordBacksight: return {"BK:  ", {0, 1, 2}};
+    default: return {"MP:  ", {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 9, 11}};
+    }
 }
 
 }  // namespace
+
+std::vector<FieldColumns> recordLayout(Dialect dialect, int recordType) {
+    switch (recordType) {
+    case RecordJob: return {T(10, 14)};
+    case RecordStation: {
+        std::vector<FieldColumns> fields = {T(10, 16), T(17, 23), N(24, 31)};
+        appendWideNumbers(fields, dialect, 32);
+        return fields;
+    }
+    case RecordBacksight: return {T(10, 16), T(17, 23), A(24, 30)};
+    case RecordMeasuredPoint: {
+        std::vector<FieldColumns> fields = {T(10, 16), T(17, 23), A(24, 30), A(31, 37), N(38, 46),
+                                            N(47, 55), N(56, 64), N(65, 72), N(73, 80)};
+        appendWideNumbers(fields, dialect, 81);
+        return fields;
+    }
+    default: return {};
+    }
+}
 
 std::size_t bodyLength(Dialect dialect, int recordType) {
     switch (recordType) {
@@ -146,12 +160,12 @@ std::string decodeRecord(Dialect dialect, const std::uint8_t* frame, std::size_t
     if (size < kHeaderLength) return "";
     std::size_t body = bodyLength(dialect, frame[9]);
     if (body == 0 || size < kHeaderLength + body) return "";
-    std::string line;
-    switch (frame[9]) {
-    case RecordJob: line = "JOB: " + cutField(frame, kJobName); break;
-    case RecordStation: line = stationLine(dialect, frame); break;
-    case RecordBacksight: line = "BK:  " + cutField(frame, kName1) + "," + cutField(frame, kName2) + "," + angle(frame, kAngle1); break;
-    case RecordMeasuredPoint: line = measuredPointLine(dialect, frame); break;
+    std::vector<FieldColumns> fields = recordLayout(dialect, frame[9]);
+    LineFormat format = lineFormat(frame[9]);
+    std::string line = format.prefix;
+    for (std::size_t i = 0; i < format.order.size(); ++i) {
+        if (i > 0) line += ',';
+        line += formatField(frame, fields[format.order[i]]);
     }
     if (line.size() > kMaxLineLength) line.resize(kMaxLineLength);
     return line;

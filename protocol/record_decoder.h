@@ -6,10 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kvr {
 
 constexpr std::size_t kMaxLineLength = 255;
+
+enum class FieldKind { Characters, Number, Angle };
+
+// One field of a record body: first and last column in the frame, both
+// included.
+struct FieldColumns {
+    std::size_t first;
+    std::size_t last;
+    FieldKind kind;
+};
+
+// The fields of a record type in column order (T1, T2, angles, numbers), or
+// none for a type outside 7 to 10. The last column of a frame belongs to no
+// field.
+std::vector<FieldColumns> recordLayout(Dialect dialect, int recordType);
 
 // Body length that follows the header for a record type, or 0 for a type
 // outside 7 to 10.

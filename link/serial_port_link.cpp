@@ -1,0 +1,151 @@
+#include "serial_port_link.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace kvr {
+namespace {
+
+constexpr double kByteMilliseconds = 10.0 * 1000.0 / 1200.0;  // start, 8 data, stop bit
+constexpr DWORD kQuietWaitLimit = 50;
+constexpr DWORD kStreamingWaitLimit = 20;
+
+double NowMilliseconds() {
+    static const double ticksPerMillisecond = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return double(frequency.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / ticksPerMillisecond;
+}
+
+bool IsBareComName(const std::string& name) {
+    if (name.size() < 4) return false;
+    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' || std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M')
+        return false;
+    return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::string DevicePathForPort(const std::string& name) { return IsBareComName(name) ? "\\\\.\\" + name : name; }
+
+SerialPortLink::SerialPortLink() { stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+SerialPortLink::~SerialPortLink() {
+    close();
+    if (stop_) CloseHandle(stop_);
+}
+
+bool SerialPortLink::open(const std::string& name) {
+    port_ = CreateFileA(DevicePathForPort(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (port_ == INVALID_HANDLE_VALUE) return false;
+
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once with what is buffered
+    timeouts.WriteTotalTimeoutConstant = 5000;
+    if (!SetCommTimeouts(port_, &timeouts)) return false;
+
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port_, &dcb)) return false;
+    dcb.BaudRate = CBR_1200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    return SetCommState(port_, &dcb) != FALSE;
+}
+
+void SerialPortLink::close() {
+    if (port_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(port_);
+        port_ = INVALID_HANDLE_VALUE;
+    }
+    if (fineTimer_) {
+        timeEndPeriod(1);
+        fineTimer_ = false;
+    }
+}
+
+void SerialPortLink::requestStop() { SetEvent(stop_); }
+
+bool SerialPortLink::stopRequested() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+
+bool SerialPortLink::failStopped() {
+    SetLastError(ERROR_OPERATION_ABORTED);
+    return false;
+}
+
+// One-millisecond waits need the fine system timer on Windows; it is taken
+// only once bytes flow, so a link that waits for the sync costs no battery.
+void SerialPortLink::useFineTimer() {
+    if (!fineTimer_) fineTimer_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+// Reads what the driver holds, up to the n - got bytes still missing.
+bool SerialPortLink::readQueued(std::uint8_t* buffer, std::size_t n, std::size_t& got) {
+    DWORD read = 0;
+    if (!ReadFile(port_, buffer + got, DWORD(n - got), &read, nullptr)) return false;
+    got += read;
+    return true;
+}
+
+bool SerialPortLink::readExact(std::uint8_t* buffer, std::size_t n) {
+    std::fill(buffer, buffer + n, std::uint8_t(0));
+    std::size_t got = 0;
+    DWORD lastQueued = MAXDWORD;
+    double lastArrival = NowMilliseconds();
+    DWORD quietWait = 1;
+    while (got < n) {
+        if (stopRequested()) return failStopped();
+        DWORD errors = 0;
+        COMSTAT status = {};
+        if (!ClearCommError(port_, &errors, &status)) return false;
+        if (status.cbInQue >= n - got) {
+            // A short read is not an error: the rest is fetched on the next round.
+            if (!readQueued(buffer, n, got)) return false;
+            continue;
+        }
+        double now = NowMilliseconds();
+        if (status.cbInQue != lastQueued) {
+            lastQueued = status.cbInQue;
+            lastArrival = now;
+            quietWait = 1;
+        }
+        // When could the last missing byte arrive at line speed?
+        double due = lastArrival + double(n - got - status.cbInQue) * kByteMilliseconds - now;
+        DWORD wait;
+        if (due > 2.0) {
+            wait = std::min<DWORD>(DWORD(due) - 1, kStreamingWaitLimit);
+        } else if (due > -2.0 * kByteMilliseconds) {
+            useFineTimer();
+            wait = 1;  // the byte is due now
+        } else {
+            wait = quietWait;  // the line went quiet
+            quietWait = std::min<DWORD>(quietWait * 2, kQuietWaitLimit);
+        }
+        if (WaitForSingleObject(stop_, wait) == WAIT_OBJECT_0) return failStopped();
+    }
+    return true;
+}
+
+bool SerialPortLink::write(const std::uint8_t* bytes, std::size_t n) {
+    if (stopRequested()) return failStopped();
+    DWORD written = 0;
+    if (!WriteFile(port_, bytes, DWORD(n), &written, nullptr)) return false;
+    if (written != n) {
+        // The 5 s write timeout ran out: the instrument did not take the
+        // bytes, and a lost acknowledgement is no success.
+        SetLastError(ERROR_TIMEOUT);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kvr
