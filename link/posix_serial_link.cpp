@@ -89,7 +89,12 @@ bool PosixSerialLink::waitFor(short events) {
             errno = ECANCELED;
             return false;
         }
-        if (fds[0].revents & (events | POLLERR | POLLHUP | POLLNVAL)) return true;
+        if (fds[0].revents & events) return true;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            // The other end hung up (a pty whose master closed, a line drop).
+            errno = EIO;
+            return false;
+        }
     }
 }
 
@@ -106,13 +111,9 @@ bool PosixSerialLink::readExact(std::uint8_t* buffer, std::size_t n) {
             got += std::size_t(count);
             continue;
         }
-        if (count == 0) {
-            // The other end hung up (a pty whose master closed, a modem line drop).
-            errno = EIO;
-            return false;
-        }
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        // Nothing buffered (a raw tty with VMIN 0 reads 0 bytes): wait.
         if (!waitFor(POLLIN)) return false;
     }
     return true;
