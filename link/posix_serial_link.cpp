@@ -101,6 +101,7 @@ bool PosixSerialLink::waitFor(short events) {
 bool PosixSerialLink::readExact(std::uint8_t* buffer, std::size_t n) {
     std::memset(buffer, 0, n);
     std::size_t got = 0;
+    bool pollSaidReadable = false;
     while (got < n) {
         if (stopRequested()) {
             errno = ECANCELED;
@@ -109,12 +110,20 @@ bool PosixSerialLink::readExact(std::uint8_t* buffer, std::size_t n) {
         ssize_t count = ::read(fd_, buffer + got, n - got);
         if (count > 0) {
             got += std::size_t(count);
+            pollSaidReadable = false;
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (pollSaidReadable) {
+            // Readable yet empty: the other end hung up (a pty whose master
+            // closed, a line drop).
+            errno = EIO;
+            return false;
+        }
         // Nothing buffered (a raw tty with VMIN 0 reads 0 bytes): wait.
         if (!waitFor(POLLIN)) return false;
+        pollSaidReadable = true;
     }
     return true;
 }
