@@ -3,7 +3,7 @@ NATIVE := build/native
 WINDOWS := build/win
 JOBS ?= 2
 
-.PHONY: all deps build native windows test clean
+.PHONY: all deps build native windows test bench clean
 
 all: build
 
@@ -24,6 +24,10 @@ build: native windows
 test: build
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 	cd $(WINDOWS) && ctest --output-on-failure
+
+# Figures for the serial link under Wine: idle processor time, acknowledgement latency.
+bench: build
+	sh bench/run.sh $(NATIVE) $(WINDOWS)
 
 clean:
 	rm -rf build

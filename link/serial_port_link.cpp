@@ -100,7 +100,8 @@ bool SerialPortLink::readExact(std::uint8_t* buffer, std::size_t n) {
     std::fill(buffer, buffer + n, std::uint8_t(0));
     std::size_t got = 0;
     DWORD lastQueued = MAXDWORD;
-    double lastArrival = NowMilliseconds();
+    double previousQuery = NowMilliseconds();
+    double lastArrival = previousQuery;
     DWORD quietWait = 1;
     while (got < n) {
         if (stopRequested()) return failStopped();
@@ -114,11 +115,14 @@ bool SerialPortLink::readExact(std::uint8_t* buffer, std::size_t n) {
         }
         double now = NowMilliseconds();
         if (status.cbInQue != lastQueued) {
+            // The newest byte came at some moment since the previous query;
+            // assuming the earliest never lets the link oversleep.
             lastQueued = status.cbInQue;
-            lastArrival = now;
+            lastArrival = previousQuery;
             quietWait = 1;
         }
-        // When could the last missing byte arrive at line speed?
+        previousQuery = now;
+        // The earliest moment the last missing byte can arrive at line speed.
         double due = lastArrival + double(n - got - status.cbInQue) * kByteMilliseconds - now;
         DWORD wait;
         if (due > 2.0) {

@@ -127,8 +127,9 @@ public:
         const long periodNs = 10L * 1000000000L / baud_;
         timespec next;
         clock_gettime(CLOCK_MONOTONIC, &next);
-        for (std::uint8_t byte : bytes) {
-            if (!writeAll(&byte, 1)) return false;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (!writeAll(&bytes[i], 1)) return false;
+            if (i + 1 == bytes.size()) break;  // the caller times what follows the last byte
             next.tv_nsec += periodNs;
             while (next.tv_nsec >= 1000000000L) next.tv_nsec -= 1000000000L, ++next.tv_sec;
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
