@@ -75,6 +75,8 @@ void SerialPortLink::close() {
 
 void SerialPortLink::requestStop() { SetEvent(stop_); }
 
+void SerialPortLink::clearStopRequest() { ResetEvent(stop_); }
+
 bool SerialPortLink::stopRequested() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
 
 bool SerialPortLink::failStopped() {

@@ -45,6 +45,8 @@ public:
     // at once with ERROR_OPERATION_ABORTED.
     void requestStop();
     bool stopRequested() const;
+    // Withdraws a stop request, before the link serves a new transfer.
+    void clearStopRequest();
 
 private:
     bool failStopped();

@@ -1,0 +1,169 @@
+#include "transfer.h"
+
+#include "resource_ids.h"
+#include "texts.h"
+
+#include <cstring>
+
+namespace kvr {
+
+TransferContext gTransfer;
+UINT gCompletionMessage = 0;
+
+namespace {
+
+// The main window as the engine's sink. SendMessage makes both calls
+// synchronous and keeps them in order, from whatever thread they come.
+class WindowSink : public TransferSink {
+public:
+    explicit WindowSink(HWND window) : window_(window) {}
+    void setTitle(const std::string& text) override {
+        SendMessageA(window_, WM_APP_SET_TITLE, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    void addLine(const std::string& text) override {
+        SendMessageA(window_, WM_APP_ADD_LINE, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+
+private:
+    HWND window_;
+};
+
+bool ClaimEnding() { return InterlockedCompareExchange(&gTransfer.ending, 1, 0) == 0; }
+
+bool OnMainThread() { return GetCurrentThreadId() == gTransfer.mainThread; }
+
+// Waits for the worker to end while answering the messages it sends to this
+// thread, so a worker inside SendMessage is released rather than deadlocked.
+void WaitForWorker(DWORD timeoutMs) {
+    if (!gTransfer.worker) return;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return;
+        DWORD result = MsgWaitForMultipleObjects(1, &gTransfer.worker, FALSE, timeoutMs - elapsed, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + 1) return;  // ended, timed out or failed
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// A worker that has ended (or is about to) is waited for and released.
+void ReleaseWorker() {
+    if (!gTransfer.worker) return;
+    WaitForWorker(INFINITE);
+    CloseHandle(gTransfer.worker);
+    gTransfer.worker = nullptr;
+}
+
+void ShowProtocolError(int textId) {
+    MessageBoxA(gTransfer.window, text(textId).c_str(), "Error", MB_OK);
+}
+
+DWORD WINAPI ReceiveWorker(LPVOID parameter) {
+    TransferContext& context = *static_cast<TransferContext*>(parameter);
+    WindowSink sink(context.window);
+    ReceiveOutcome outcome = ReceiveEngine().run(context.link, sink);
+    DWORD error = GetLastError();
+    if (!ClaimEnding()) return 0;  // Cancel got there first and cleans up
+
+    switch (outcome) {
+    case ReceiveOutcome::Completed:
+        context.link.close();
+        PostMessageA(context.window, gCompletionMessage, 0, 0);
+        return 0;
+    case ReceiveOutcome::Failed:
+        SetLastError(error);
+        ReportSystemError();
+        break;
+    case ReceiveOutcome::FrameHeadError: ShowProtocolError(TextFrameHeadError); break;
+    case ReceiveOutcome::InstrumentError: ShowProtocolError(TextInstrumentError); break;
+    case ReceiveOutcome::BadRecordType: ShowProtocolError(TextBadRecordType); break;
+    }
+    AbortTransfer();
+    return 0;
+}
+
+}  // namespace
+
+TransferState CurrentTransferState() { return TransferState(InterlockedCompareExchange(&gTransfer.state, 0, 0)); }
+
+void SetTransferState(TransferState state) {
+    InterlockedExchange(&gTransfer.state, LONG(state));
+    HWND window = gTransfer.window;
+    bool idle = state == TransferState::Idle;
+    if (idle) SetWindowTextA(window, text(TextIdleTitle).c_str());
+    EnableWindow(GetDlgItem(window, IDC_LOAD), idle);
+    EnableWindow(GetDlgItem(window, IDC_SAVE), idle);
+    EnableWindow(GetDlgItem(window, IDC_PORT), idle);
+    EnableWindow(GetDlgItem(window, IDC_RECV), TRUE);
+    SetDlgItemTextA(window, IDC_RECV, text(idle ? TextRecvCaption : TextCancelCaption).c_str());
+}
+
+void StartReceive() {
+    if (CurrentTransferState() == TransferState::Receiving) {
+        // The button is Cancel. If the worker is already ending the transfer
+        // (a completion or an error on its way), that ending stands.
+        if (ClaimEnding()) AbortTransfer();
+        return;
+    }
+    ReleaseWorker();  // a worker that ended through its own abort
+    InterlockedExchange(&gTransfer.ending, 0);
+    SetTransferState(TransferState::Receiving);
+    SetWindowTextA(gTransfer.window, text(TextOpeningPort).c_str());
+    GetDlgItemTextA(gTransfer.window, IDC_PORT, gTransfer.portName, int(sizeof gTransfer.portName));
+
+    gTransfer.link.clearStopRequest();
+    if (!gTransfer.link.open(gTransfer.portName)) {
+        ReportSystemError();
+        ClaimEnding();
+        AbortTransfer();
+        return;
+    }
+    gTransfer.worker = CreateThread(nullptr, 0, ReceiveWorker, &gTransfer, 0, nullptr);
+    if (!gTransfer.worker) {
+        ReportSystemError();
+        ClaimEnding();
+        AbortTransfer();
+    }
+}
+
+// Runs after the caller has claimed the ending.
+void AbortTransfer() {
+    if (OnMainThread() && gTransfer.worker) {
+        gTransfer.link.requestStop();
+        ReleaseWorker();
+    }
+    MessageBoxA(gTransfer.window, text(TextCancelled).c_str(), "Warning", MB_OK | MB_ICONEXCLAMATION);
+    gTransfer.link.close();
+    SetTransferState(TransferState::Idle);
+}
+
+void OnTransferComplete() {
+    bool receiving = CurrentTransferState() == TransferState::Receiving;
+    MessageBoxA(gTransfer.window, text(receiving ? TextReceiveFinished : TextSendOver).c_str(), "Message",
+                MB_OK | MB_ICONINFORMATION);
+    ReleaseWorker();  // it ended right after posting
+    SetTransferState(TransferState::Idle);
+    SetDlgItemTextA(gTransfer.window, IDC_RECV, gTransfer.recvCaption);
+}
+
+void ReportSystemError() {
+    DWORD code = GetLastError();
+    char* message = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<LPSTR>(&message), 0, nullptr);
+    char fallback[64];
+    if (length == 0 || !message) wsprintfA(fallback, "Error %lu", code);
+    MessageBoxA(nullptr, length && message ? message : fallback, "Error", MB_OK | MB_ICONINFORMATION);
+    if (message) LocalFree(message);
+}
+
+void StopTransferForExit() {
+    if (CurrentTransferState() != TransferState::Receiving || !ClaimEnding()) return;
+    gTransfer.link.requestStop();
+    WaitForWorker(2000);
+    gTransfer.link.close();
+}
+
+}  // namespace kvr

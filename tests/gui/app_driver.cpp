@@ -1,0 +1,186 @@
+#include "app_driver.h"
+
+#include "resource_ids.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace kvr::test {
+
+std::wstring Widen(const std::string& utf8) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], length);
+    return wide;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
+namespace {
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[1024] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, LPARAM(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+    return buffer;
+}
+
+struct Search {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter) {
+    Search& search = *reinterpret_cast<Search*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (processId == search.processId && IsWindowVisible(window) && wcscmp(className, L"#32770") == 0)
+        search.found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+AppDriver::~AppDriver() {
+    if (process_.hProcess) {
+        if (running()) TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 5000);
+        CloseHandle(process_.hProcess);
+        CloseHandle(process_.hThread);
+    }
+}
+
+bool AppDriver::launch(const std::wstring& exePath) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    std::wstring command = L"\"" + exePath + L"\"";
+    if (!CreateProcessW(exePath.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
+        return false;
+    return WaitUntil(
+        [&] {
+            for (HWND dialog : topLevelDialogs())
+                if (GetDlgItem(dialog, IDC_RECORDS)) main_ = dialog;
+            return main_ != nullptr;
+        },
+        20000);
+}
+
+bool AppDriver::running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+bool AppDriver::waitForExit(DWORD timeoutMs, DWORD& exitCode) {
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+    GetExitCodeProcess(process_.hProcess, &exitCode);
+    return true;
+}
+
+std::wstring AppDriver::title() const { return WindowText(main_); }
+std::wstring AppDriver::controlText(int id) const { return WindowText(GetDlgItem(main_, id)); }
+bool AppDriver::enabled(int id) const { return IsWindowEnabled(GetDlgItem(main_, id)) != FALSE; }
+
+std::vector<std::wstring> AppDriver::lines() const {
+    HWND list = GetDlgItem(main_, IDC_RECORDS);
+    std::vector<std::wstring> lines;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, WPARAM(i), 0);
+        std::wstring line(std::size_t(length > 0 ? length : 0) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, WPARAM(i), LPARAM(&line[0]));
+        line.resize(wcslen(line.c_str()));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void AppDriver::click(int id) const {
+    PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(main_, id)));
+}
+
+void AppDriver::setPortName(const std::wstring& name) const {
+    SendMessageW(GetDlgItem(main_, IDC_PORT), WM_SETTEXT, 0, LPARAM(name.c_str()));
+}
+
+void AppDriver::closeWindow() const { PostMessageW(main_, WM_CLOSE, 0, 0); }
+
+std::vector<HWND> AppDriver::topLevelDialogs() const {
+    Search search{process_.dwProcessId, {}};
+    EnumWindows(CollectDialogs, LPARAM(&search));
+    return search.found;
+}
+
+HWND AppDriver::findDialog(const std::wstring& caption) const {
+    for (HWND dialog : topLevelDialogs())
+        if (dialog != main_ && WindowText(dialog) == caption) return dialog;
+    return nullptr;
+}
+
+std::vector<std::wstring> AppDriver::openDialogCaptions() const {
+    std::vector<std::wstring> captions;
+    for (HWND dialog : topLevelDialogs())
+        if (dialog != main_) captions.push_back(WindowText(dialog));
+    return captions;
+}
+
+bool AppDriver::waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWORD timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            HWND found = findDialog(caption);
+            if (!found) return false;
+            box.window = found;
+            box.title = caption;
+            box.text = WindowText(GetDlgItem(found, 0xFFFF));
+            return true;
+        },
+        timeoutMs);
+}
+
+void AppDriver::dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+
+SimBroker::SimBroker() {
+    const char* dir = std::getenv("KVR_SIM_DIR");
+    unixDir_ = dir ? dir : "";
+}
+
+std::string SimBroker::windowsPath(const std::string& name) const {
+    std::string path = "Z:" + unixDir_ + "/" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+bool SimBroker::start(const std::string& arguments) {
+    DeleteFileA(windowsPath("ready").c_str());
+    DeleteFileA(windowsPath("done").c_str());
+    {
+        std::ofstream request(windowsPath("request.tmp"), std::ios::binary);
+        request << arguments << "\n";
+    }
+    MoveFileExA(windowsPath("request.tmp").c_str(), windowsPath("request").c_str(), MOVEFILE_REPLACE_EXISTING);
+    return WaitUntil([&] { return GetFileAttributesA(windowsPath("ready").c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000);
+}
+
+bool SimBroker::waitDone(int& exitStatus, DWORD timeoutMs) {
+    bool done = WaitUntil([&] { return GetFileAttributesA(windowsPath("done").c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs);
+    if (done) {
+        std::ifstream file(windowsPath("done"));
+        file >> exitStatus;
+    }
+    return done;
+}
+
+std::vector<std::string> SimBroker::expectedLines() const {
+    std::vector<std::string> lines;
+    std::ifstream file(windowsPath("expected"));
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace kvr::test

@@ -1,0 +1,71 @@
+// Works KvrReader.exe from another process, as a person would, through
+// window messages: clicks, the port box, the list, the title and the message
+// boxes. Text crosses processes as UTF-16 only, so everything here is wide.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvr::test {
+
+std::wstring Widen(const std::string& utf8);
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::wstring title;
+    std::wstring text;
+};
+
+class AppDriver {
+public:
+    ~AppDriver();
+    bool launch(const std::wstring& exePath);
+    HWND main() const { return main_; }
+    bool running() const;
+    bool waitForExit(DWORD timeoutMs, DWORD& exitCode);
+
+    std::wstring title() const;
+    std::wstring controlText(int id) const;
+    bool enabled(int id) const;
+    std::vector<std::wstring> lines() const;
+
+    void click(int id) const;
+    void setPortName(const std::wstring& name) const;
+    void closeWindow() const;
+
+    // A top-level dialog of the program with the given caption, other than
+    // the main dialog: a message box or the About box.
+    HWND findDialog(const std::wstring& caption) const;
+    bool waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWORD timeoutMs) const;
+    std::vector<std::wstring> openDialogCaptions() const;
+    static void dismiss(HWND box);
+
+private:
+    std::vector<HWND> topLevelDialogs() const;
+    PROCESS_INFORMATION process_ = {};
+    HWND main_ = nullptr;
+};
+
+// The simulated instrument on COM1, run by the broker script on the Linux
+// side: a request file with kvr-sim's arguments, answered by "ready" once
+// the port exists and by "done" with the exit status when it ends.
+class SimBroker {
+public:
+    SimBroker();
+    bool start(const std::string& arguments);
+    bool waitDone(int& exitStatus, DWORD timeoutMs);
+    std::vector<std::string> expectedLines() const;
+    // A file in the broker's folder: its Windows path, and its Unix path for kvr-sim.
+    std::string windowsPath(const std::string& name) const;
+    std::string unixPath(const std::string& name) const { return unixDir_ + "/" + name; }
+
+private:
+    std::string unixDir_;
+};
+
+}  // namespace kvr::test

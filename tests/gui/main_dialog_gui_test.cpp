@@ -1,0 +1,270 @@
+// The real KvrReader.exe under Wine, worked from this process through window
+// messages, against the simulated instrument on COM1.
+#include "app_driver.h"
+#include "resource_ids.h"
+#include "texts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace kvr::test {
+namespace {
+
+const DWORD kBoxTimeout = 20000;
+
+std::wstring ReaderPath() {
+    const char* path = std::getenv("KVR_READER_EXE");
+    std::string windows = "Z:" + std::string(path ? path : "");
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    return Widen(windows);
+}
+
+Language InterfaceLanguage() {
+    const char* lang = std::getenv("LANG");
+    return lang && std::string(lang).rfind("zh_CN", 0) == 0 ? Language::Chinese : Language::English;
+}
+
+std::wstring Text(int id) { return Widen(textIn(InterfaceLanguage(), id)); }
+
+std::vector<std::wstring> Wide(const std::vector<std::string>& lines) {
+    std::vector<std::wstring> wide;
+    for (const std::string& line : lines) wide.push_back(Widen(line));
+    return wide;
+}
+
+std::wstring SystemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring message = buffer ? buffer : L"";
+    if (buffer) LocalFree(buffer);
+    return message;
+}
+
+class MainDialog : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear"; }
+
+    // Waits for a box with this caption and text, then presses OK.
+    void expectBox(const std::wstring& caption, const std::wstring& text) {
+        MessageBoxSeen box;
+        ASSERT_TRUE(app.waitForBox(caption, box, kBoxTimeout)) << "no box titled " << Narrow(caption);
+        EXPECT_EQ(box.text, text);
+        AppDriver::dismiss(box.window);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box.window); }, 5000));
+    }
+
+    // The abort may still be bringing the window into line when its last box closes.
+    void expectIdleAfterAbort() {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return app.title() == Text(TextIdleTitle) && app.controlText(IDC_RECV) == Text(TextRecvCaption) &&
+                       app.enabled(IDC_PORT);
+            },
+            5000))
+            << Narrow(app.title()) << " / " << Narrow(app.controlText(IDC_RECV));
+        expectControlsEnabled(true);
+    }
+
+    void expectControlsEnabled(bool idle) {
+        EXPECT_EQ(app.enabled(IDC_LOAD), idle);
+        EXPECT_EQ(app.enabled(IDC_SAVE), idle);
+        EXPECT_EQ(app.enabled(IDC_PORT), idle);
+        EXPECT_TRUE(app.enabled(IDC_RECV));
+    }
+
+    // One whole download: Recv, the completion box, and the state after it.
+    void download(const std::string& simArguments) {
+        ASSERT_TRUE(sim.start(simArguments));
+        app.click(IDC_RECV);
+        expectBox(L"Message", Text(TextReceiveFinished));
+        EXPECT_TRUE(WaitUntil([&] { return app.title() == Text(TextIdleTitle); }, 5000));
+        EXPECT_EQ(app.controlText(IDC_RECV), recvCaption);
+        expectControlsEnabled(true);
+        int status = -1;
+        EXPECT_TRUE(sim.waitDone(status, 10000));
+        EXPECT_EQ(status, 0) << "the simulated instrument saw a protocol fault";
+    }
+
+    bool waitForLines(std::size_t count) {
+        return WaitUntil([&] { return app.lines().size() >= count; }, kBoxTimeout);
+    }
+
+    static std::string Narrow(const std::wstring& wide) {
+        int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+        std::string narrow(std::size_t(length), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &narrow[0], length, nullptr, nullptr);
+        return narrow;
+    }
+
+    AppDriver app;
+    SimBroker sim;
+    const std::wstring recvCaption = InterfaceLanguage() == Language::Chinese ? L"读取数据" : L"&Recv";
+};
+
+TEST_F(MainDialog, DownloadsInBothDialectsAndAppends) {
+    EXPECT_EQ(app.title(), L"KVR620 & KVR680 Raw Reader(ENZ)");
+    EXPECT_EQ(app.controlText(IDC_RECV), L"&Recv");
+    EXPECT_EQ(app.controlText(IDC_PORT), L"COM1");
+
+    download("--dialect S");
+    std::vector<std::wstring> expected = Wide(sim.expectedLines());
+    ASSERT_EQ(expected.size(), 39u);
+    EXPECT_EQ(app.lines(), expected);
+
+    download("--dialect J --garbage 40");
+    std::vector<std::wstring> second = Wide(sim.expectedLines());
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(app.lines(), expected);
+}
+
+TEST_F(MainDialog, CancelBeforeTheSyncStopsTheWorkerAndFreesThePort) {
+    ASSERT_TRUE(sim.start("--start-delay 60000"));
+    app.click(IDC_RECV);
+    ASSERT_TRUE(WaitUntil([&] { return app.title() == Text(TextWaitSync); }, 10000)) << Narrow(app.title());
+    EXPECT_EQ(app.controlText(IDC_RECV), Text(TextCancelCaption));
+    expectControlsEnabled(false);
+
+    app.click(IDC_RECV);
+    MessageBoxSeen box;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(app.waitForBox(L"Warning", box, 5000));
+    EXPECT_LT(GetTickCount() - start, 2000u) << "Cancel waited for the worker";
+    EXPECT_EQ(box.text, Text(TextCancelled));
+    AppDriver::dismiss(box.window);
+    expectIdleAfterAbort();
+    EXPECT_TRUE(app.lines().empty());
+
+    // The port was closed: a second Recv on it works.
+    download("--dialect J");
+    EXPECT_EQ(app.lines(), Wide(sim.expectedLines()));
+}
+
+TEST_F(MainDialog, CancelInMidFrameKeepsTheLinesSoFar) {
+    ASSERT_TRUE(sim.start("--stall-after 2 --timeout 30"));
+    app.click(IDC_RECV);
+    ASSERT_TRUE(waitForLines(2));
+    std::vector<std::wstring> expected = Wide(sim.expectedLines());
+    expected.resize(2);
+    EXPECT_TRUE(WaitUntil([&] { return app.title() == L"Crurent Proc No. 0002, Total 0039 Points"; }, 5000))
+        << Narrow(app.title());
+    EXPECT_EQ(app.controlText(IDC_RECV), L"Cancel");
+    expectControlsEnabled(false);
+
+    app.click(IDC_RECV);
+    expectBox(L"Warning", Text(TextCancelled));
+    expectIdleAfterAbort();
+    EXPECT_EQ(app.lines(), expected);
+    int status = -1;
+    EXPECT_TRUE(sim.waitDone(status, 10000));
+    EXPECT_EQ(status, 0) << "the receiver wrote after the cancel or kept the port";
+
+    download("--dialect S");
+    std::vector<std::wstring> second = Wide(sim.expectedLines());
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(app.lines(), expected);
+}
+
+TEST_F(MainDialog, MissingPortShowsThePlatformsTextThenTheWarning) {
+    app.setPortName(L"COM9");
+    app.click(IDC_RECV);
+    expectBox(L"Error", SystemMessage(ERROR_FILE_NOT_FOUND));
+    expectBox(L"Warning", Text(TextCancelled));
+    expectIdleAfterAbort();
+}
+
+TEST_F(MainDialog, ProtocolFailuresShowTheirCauseThenTheWarning) {
+    struct Case {
+        const char* simArguments;
+        int textId;
+        std::size_t lines;
+    };
+    const Case cases[] = {{"--soh", TextFrameHeadError, 0},
+                          {"--error-after 3", TextInstrumentError, 3},
+                          {"--bad-type-after 2 --dialect J", TextBadRecordType, 2}};
+    std::size_t total = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.simArguments);
+        ASSERT_TRUE(sim.start(c.simArguments));
+        app.click(IDC_RECV);
+        expectBox(L"Error", Text(c.textId));
+        expectBox(L"Warning", Text(TextCancelled));
+        expectIdleAfterAbort();
+        total += c.lines;
+        EXPECT_EQ(app.lines().size(), total);
+        int status = -1;
+        EXPECT_TRUE(sim.waitDone(status, 10000));
+        EXPECT_EQ(status, 0);
+    }
+}
+
+TEST_F(MainDialog, AboutOpensDuringATransferWhichGoesOn) {
+    {
+        std::ofstream records(sim.windowsPath("short-job.txt"));
+        records << "JOB J1\nSTN S1 - 1.5 100 200 30\nBK S1 B1 0900000\n"
+                   "MP P1 A 0100000 0900000 10 10 0 1.5 0 110 200 30\n"
+                   "MP P2 A 0200000 0900000 10 10 0 1.5 0 110 210 30\n";
+    }
+    ASSERT_TRUE(sim.start("--baud 1200 --records " + sim.unixPath("short-job.txt")));
+    app.click(IDC_RECV);
+    ASSERT_TRUE(waitForLines(1));
+    app.click(IDC_ABOUT);
+    HWND about = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (about = app.findDialog(L"About")) != nullptr; }, 5000));
+    std::size_t linesWhenOpened = app.lines().size();
+    // Escape does not close the About box.
+    PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(WaitUntil([&] { return app.lines().size() == 5; }, 15000)) << "the transfer stopped behind the About box";
+    EXPECT_LT(linesWhenOpened, 5u);
+    EXPECT_TRUE(IsWindow(about));
+    // The completion box comes up over the About box; then OK closes the About box.
+    expectBox(L"Message", Text(TextReceiveFinished));
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+}
+
+TEST_F(MainDialog, CloseDuringATransferEndsTheProgram) {
+    ASSERT_TRUE(sim.start("--stall-after 1 --timeout 30"));
+    app.click(IDC_RECV);
+    ASSERT_TRUE(waitForLines(1));
+    app.click(IDC_CLOSE);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(app.waitForExit(5000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    int status = -1;
+    EXPECT_TRUE(sim.waitDone(status, 10000));
+    EXPECT_EQ(status, 0) << "the port was not let go cleanly";
+}
+
+TEST_F(MainDialog, EnterInThePortBoxDoesNotCloseTheProgram) {
+    PostMessageW(app.main(), WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);  // what the dialog manager sends for Enter
+    Sleep(500);
+    EXPECT_TRUE(app.running());
+}
+
+// Run with LANG=zh_CN.UTF-8.
+TEST_F(MainDialog, ChineseInterface) {
+    ASSERT_EQ(InterfaceLanguage(), Language::Chinese);
+    EXPECT_EQ(app.title(), L"KVR620 & KVR680 读取测量数据(ENZ)");
+    EXPECT_EQ(app.controlText(IDC_RECV), L"读取数据");
+    EXPECT_EQ(app.controlText(IDC_LOAD), L"打开...");
+
+    ASSERT_TRUE(sim.start("--stall-after 2 --timeout 30"));
+    app.click(IDC_RECV);
+    ASSERT_TRUE(waitForLines(2));
+    EXPECT_TRUE(WaitUntil([&] { return app.title() == L"当前处理：第0002点，共0039点"; }, 5000)) << Narrow(app.title());
+    EXPECT_EQ(app.controlText(IDC_RECV), L"取消");
+    app.click(IDC_RECV);
+    expectBox(L"Warning", L"取消通讯");
+    EXPECT_TRUE(WaitUntil([&] { return app.title() == L"KVR620 & KVR680 读取测量数据(ENZ)"; }, 5000));
+    EXPECT_EQ(app.controlText(IDC_RECV), L"接收数据");
+
+    download("--dialect J");
+    EXPECT_EQ(app.controlText(IDC_RECV), L"读取数据");
+}
+
+}  // namespace
+}  // namespace kvr::test
