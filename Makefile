@@ -3,7 +3,7 @@ NATIVE := build/native
 WINDOWS := build/win
 JOBS ?= 2
 
-.PHONY: all deps build native windows test bench clean
+.PHONY: all deps build native windows test demo bench clean
 
 all: build
 
@@ -24,6 +24,11 @@ build: native windows
 test: build
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 	cd $(WINDOWS) && ctest --output-on-failure
+
+# The simulated instrument on COM1 and the tool: on screen with a display,
+# otherwise one headless download per language, with screenshots.
+demo: build
+	@sh tools/demo.sh $(NATIVE) $(WINDOWS)
 
 # Figures for the serial link under Wine: idle processor time, acknowledgement latency.
 bench: build

@@ -35,16 +35,15 @@ void InitMainDialog(HWND dialog) {
     SendMessageA(port, CB_LIMITTEXT, kPortNameLength, 0);
 }
 
-// A line from the worker: appended and made current, unless the transfer
-// is being cancelled.
+// A line from the worker: appended and scrolled into view, unless the
+// transfer is being cancelled. The list allows no selection, so the new line
+// is not selected; asking for that anyway leaves a trail of highlighted
+// lines on some systems.
 void AddRecordLine(HWND dialog, const char* line) {
     if (gTransfer.link.stopRequested()) return;
     HWND list = GetDlgItem(dialog, IDC_RECORDS);
     LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, LPARAM(line));
-    if (index < 0) return;
-    SendMessageA(list, LB_SETCURSEL, WPARAM(index), 0);
-    // LBS_NOSEL lists refuse a selection; the caret still scrolls the line into view.
-    SendMessageA(list, LB_SETCARETINDEX, WPARAM(index), FALSE);
+    if (index >= 0) SendMessageA(list, LB_SETTOPINDEX, WPARAM(index), 0);
 }
 
 void EndProgram(HWND dialog) {

@@ -1,0 +1,56 @@
+// kvr-demo-drive: the headless half of `make demo`. Starts KvrReader.exe,
+// presses Recv, waits for the download to finish, prints the received lines,
+// then lets the caller take a screenshot before it closes the program.
+//
+//   kvr-demo-drive READER_EXE MARKER_DIR
+//
+// MARKER_DIR\finished gets the window's rectangle ("x y width height") once
+// the list is complete; the program is closed when MARKER_DIR\shot-taken
+// appears.
+#include "app_driver.h"
+#include "resource_ids.h"
+
+#include <cstdio>
+
+using namespace kvr::test;
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kvr-demo-drive READER_EXE MARKER_DIR\n");
+        return 2;
+    }
+    std::wstring markers = argv[2];
+    AppDriver app;
+    if (!app.launch(argv[1])) {
+        std::fprintf(stderr, "kvr-demo-drive: the main dialog did not appear\n");
+        return 1;
+    }
+    app.click(IDC_RECV);
+    MessageBoxSeen box;
+    bool finished = app.waitForBox(L"Message", box, 120000);
+    if (finished) AppDriver::dismiss(box.window);
+    WaitUntil([&] { return box.window == nullptr || !IsWindow(box.window); }, 5000);
+    Sleep(500);  // let the list repaint before the screenshot
+
+    for (const std::wstring& line : app.lines()) {
+        char narrow[512];
+        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+        std::printf("%s\n", narrow);
+    }
+    std::fflush(stdout);
+
+    RECT rect;
+    GetWindowRect(app.main(), &rect);
+    if (std::FILE* marker = _wfopen((markers + L"\\finished.tmp").c_str(), L"wb")) {
+        std::fprintf(marker, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        std::fclose(marker);
+    }
+    MoveFileExW((markers + L"\\finished.tmp").c_str(), (markers + L"\\finished").c_str(), MOVEFILE_REPLACE_EXISTING);
+    WaitUntil([&] { return GetFileAttributesW((markers + L"\\shot-taken").c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
+
+    app.click(IDC_CLOSE);
+    DWORD exitCode = 1;
+    app.waitForExit(10000, exitCode);
+    if (!finished) std::fprintf(stderr, "kvr-demo-drive: the download did not finish\n");
+    return finished ? 0 : 1;
+}
