@@ -142,6 +142,31 @@ bool AppDriver::waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWO
         timeoutMs);
 }
 
+bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
+    HWND dialog = nullptr, nameBox = nullptr;
+    bool found = WaitUntil(
+        [&] {
+            for (HWND candidate : topLevelDialogs()) {
+                if (candidate == main_) continue;
+                // The file name box: cmb13 in the Explorer-style dialog, edt1 in the old one.
+                for (int id : {0x47C, 0x480}) {
+                    HWND box = GetDlgItem(candidate, id);
+                    if (box && IsWindowVisible(box)) {
+                        dialog = candidate;
+                        nameBox = box;
+                        return true;
+                    }
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    if (!found) return false;
+    SendMessageW(nameBox, WM_SETTEXT, 0, LPARAM(path.c_str()));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDOK)));
+    return WaitUntil([&] { return !IsWindow(dialog); }, timeoutMs);
+}
+
 void AppDriver::dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
 
 SimBroker::SimBroker() {

@@ -26,6 +26,7 @@ public:
     ~AppDriver();
     bool launch(const std::wstring& exePath);
     HWND main() const { return main_; }
+    DWORD processId() const { return process_.dwProcessId; }
     bool running() const;
     bool waitForExit(DWORD timeoutMs, DWORD& exitCode);
 
@@ -43,6 +44,10 @@ public:
     HWND findDialog(const std::wstring& caption) const;
     bool waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWORD timeoutMs) const;
     std::vector<std::wstring> openDialogCaptions() const;
+
+    // The open or save dialog: types the path into its file name box and
+    // presses OK. False if no file dialog came up or it did not close.
+    bool chooseFile(const std::wstring& path, DWORD timeoutMs = 20000) const;
     static void dismiss(HWND box);
 
 private:
