@@ -28,21 +28,17 @@ PosixSerialLink::~PosixSerialLink() {
 bool PosixSerialLink::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    auto fail = [fd](int error) {
+        ::close(fd);
+        errno = error;
+        return false;
+    };
     // TIOCEXCL keeps other openers out (but not root); the advisory lock
     // also stops a second copy of our own tools, root or not.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-        int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (ioctl(fd, TIOCEXCL) != 0) return fail(errno);
     termios settings;
-    if (tcgetattr(fd, &settings) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
+    if (tcgetattr(fd, &settings) != 0) return fail(errno);
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -50,12 +46,8 @@ bool PosixSerialLink::open(const std::string& path) {
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     if (cfsetispeed(&settings, B1200) != 0 || cfsetospeed(&settings, B1200) != 0 ||
-        tcsetattr(fd, TCSANOW, &settings) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
+        tcsetattr(fd, TCSANOW, &settings) != 0)
+        return fail(errno);
     fd_ = fd;
     return true;
 }

@@ -15,6 +15,18 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
+std::string WindowsPath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::wstring ReaderPath() {
+    const char* path = std::getenv("KVR_READER_EXE");
+    return Widen(WindowsPath(path ? path : ""));
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
@@ -174,12 +186,7 @@ SimBroker::SimBroker() {
     unixDir_ = dir ? dir : "";
 }
 
-std::string SimBroker::windowsPath(const std::string& name) const {
-    std::string path = "Z:" + unixDir_ + "/" + name;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
+std::string SimBroker::windowsPath(const std::string& name) const { return WindowsPath(unixDir_ + "/" + name); }
 
 bool SimBroker::start(const std::string& arguments) {
     DeleteFileA(windowsPath("ready").c_str());

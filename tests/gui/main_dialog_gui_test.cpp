@@ -14,14 +14,6 @@ namespace {
 
 const DWORD kBoxTimeout = 20000;
 
-std::wstring ReaderPath() {
-    const char* path = std::getenv("KVR_READER_EXE");
-    std::string windows = "Z:" + std::string(path ? path : "");
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    return Widen(windows);
-}
-
 Language InterfaceLanguage() {
     const char* lang = std::getenv("LANG");
     return lang && std::string(lang).rfind("zh_CN", 0) == 0 ? Language::Chinese : Language::English;

@@ -13,13 +13,6 @@
 namespace kvr::test {
 namespace {
 
-std::wstring ReaderPath() {
-    std::string windows = "Z:" + std::string(std::getenv("KVR_READER_EXE") ? std::getenv("KVR_READER_EXE") : "");
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    return Widen(windows);
-}
-
 std::string FileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
