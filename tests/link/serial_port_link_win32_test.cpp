@@ -90,6 +90,17 @@ TEST(WindowsLink, WithPeerStopRequestEndsAWaitPromptly) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
 }
 
+// Peer: open-wait close-wait. It never reads, so the line backs up and the
+// 5 s write timeout runs out: that write must fail, not pass as sent.
+TEST(WindowsLink, WithPeerWriteThatTimesOutFails) {
+    SerialPortLink link;
+    ASSERT_TRUE(link.open(kPort)) << GetLastError();
+    std::vector<std::uint8_t> bytes(1 << 20, 'x');
+    SetLastError(0);
+    EXPECT_FALSE(link.write(bytes.data(), bytes.size()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_TIMEOUT));
+}
+
 class CollectingSink : public TransferSink {
 public:
     void setTitle(const std::string&) override {}
@@ -116,3 +127,4 @@ TEST(WindowsLink, WithPeerDownloadsTheSampleJob) {
 
 }  // namespace
 }  // namespace kvr::test
+
