@@ -131,6 +131,9 @@ void StartReceive() {
 void AbortTransfer() {
     if (OnMainThread() && gTransfer.worker) {
         gTransfer.link.requestStop();
+        // A write stuck on a line that takes no bytes would otherwise hold
+        // the worker until its 5 s timeout.
+        CancelSynchronousIo(gTransfer.worker);
         ReleaseWorker();
     }
     MessageBoxA(gTransfer.window, text(TextCancelled).c_str(), "Warning", MB_OK | MB_ICONEXCLAMATION);

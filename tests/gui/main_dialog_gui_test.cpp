@@ -193,6 +193,22 @@ TEST_F(MainDialog, ProtocolFailuresShowTheirCauseThenTheWarning) {
     }
 }
 
+// The instrument's cable is pulled mid-transfer: the link fails, the user
+// reads why, and the lines so far stay.
+TEST_F(MainDialog, HangUpMidTransferIsReported) {
+    ASSERT_TRUE(sim.start("--hangup-after 3"));
+    app.click(IDC_RECV);
+    MessageBoxSeen box;
+    ASSERT_TRUE(app.waitForBox(L"Error", box, kBoxTimeout));
+    EXPECT_FALSE(box.text.empty());
+    EXPECT_NE(box.text, SystemMessage(ERROR_SUCCESS));
+    std::printf("hang-up reported as: %s\n", Narrow(box.text).c_str());
+    AppDriver::dismiss(box.window);
+    expectBox(L"Warning", Text(TextCancelled));
+    expectIdleAfterAbort();
+    EXPECT_EQ(app.lines().size(), 3u);
+}
+
 TEST_F(MainDialog, AboutOpensDuringATransferWhichGoesOn) {
     {
         std::ofstream records(sim.windowsPath("short-job.txt"));

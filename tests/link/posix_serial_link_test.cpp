@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
 #include <thread>
@@ -111,7 +112,10 @@ TEST_F(PosixLinkTest, StopRequestEndsAWaitingReadAndLaterCalls) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, ECANCELED);
     EXPECT_TRUE(link_.stopRequested());
-    EXPECT_LT(returned - stopped, 100ms);
+    // The stop wakes the wait at once; the bound is loose only so that a
+    // busy machine does not fail the test.
+    EXPECT_LT(returned - stopped, 500ms);
+    std::printf("stop to return: %.2f ms\n", std::chrono::duration<double, std::milli>(returned - stopped).count());
     send("A");
     EXPECT_FALSE(link_.readExact(buffer, 1));
     EXPECT_FALSE(link_.write(buffer, 1));

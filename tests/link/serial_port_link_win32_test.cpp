@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -84,7 +85,10 @@ TEST(WindowsLink, WithPeerStopRequestEndsAWaitPromptly) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, DWORD(ERROR_OPERATION_ABORTED));
     EXPECT_TRUE(link.stopRequested());
-    EXPECT_LT(returned - stopped, 100ms);
+    // The stop wakes the wait at once; the bound is loose only so that a
+    // busy machine does not fail the test.
+    EXPECT_LT(returned - stopped, 500ms);
+    std::printf("stop to return: %.2f ms\n", std::chrono::duration<double, std::milli>(returned - stopped).count());
     std::uint8_t byte = 0;
     EXPECT_FALSE(link.write(&byte, 1));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
