@@ -3,7 +3,6 @@
 #include "resource_ids.h"
 #include "texts.h"
 
-#include <cstring>
 
 namespace kvr {
 
