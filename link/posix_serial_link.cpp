@@ -65,6 +65,12 @@ void PosixSerialLink::requestStop() {
     (void)ignored;
 }
 
+bool PosixSerialLink::failIfStopped() const {
+    if (!stopRequested()) return false;
+    errno = ECANCELED;
+    return true;
+}
+
 bool PosixSerialLink::stopRequested() const {
     pollfd stop = {stopPipe_[0], POLLIN, 0};
     return poll(&stop, 1, 0) > 0;
@@ -95,10 +101,7 @@ bool PosixSerialLink::readExact(std::uint8_t* buffer, std::size_t n) {
     std::size_t got = 0;
     bool pollSaidReadable = false;
     while (got < n) {
-        if (stopRequested()) {
-            errno = ECANCELED;
-            return false;
-        }
+        if (failIfStopped()) return false;
         ssize_t count = ::read(fd_, buffer + got, n - got);
         if (count > 0) {
             got += std::size_t(count);
@@ -123,10 +126,7 @@ bool PosixSerialLink::readExact(std::uint8_t* buffer, std::size_t n) {
 bool PosixSerialLink::write(const std::uint8_t* bytes, std::size_t n) {
     std::size_t sent = 0;
     while (sent < n) {
-        if (stopRequested()) {
-            errno = ECANCELED;
-            return false;
-        }
+        if (failIfStopped()) return false;
         ssize_t count = ::write(fd_, bytes + sent, n - sent);
         if (count > 0) {
             sent += std::size_t(count);

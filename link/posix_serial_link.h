@@ -33,6 +33,8 @@ public:
 
 private:
     bool waitFor(short events);
+    // True, with errno ECANCELED, once a stop has been requested.
+    bool failIfStopped() const;
 
     int fd_ = -1;
     int stopPipe_[2] = {-1, -1};
