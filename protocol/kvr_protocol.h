@@ -62,6 +62,4 @@ public:
     ReceiveOutcome run(ByteLink& link, TransferSink& sink);
 };
 
-const char* outcomeName(ReceiveOutcome outcome);
-
 }  // namespace kvr

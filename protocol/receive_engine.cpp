@@ -81,15 +81,4 @@ ReceiveOutcome ReceiveEngine::run(ByteLink& link, TransferSink& sink) {
     }
 }
 
-const char* outcomeName(ReceiveOutcome outcome) {
-    switch (outcome) {
-    case ReceiveOutcome::Completed: return "Completed";
-    case ReceiveOutcome::Failed: return "Failed";
-    case ReceiveOutcome::FrameHeadError: return "FrameHeadError";
-    case ReceiveOutcome::InstrumentError: return "InstrumentError";
-    case ReceiveOutcome::BadRecordType: return "BadRecordType";
-    }
-    return "?";
-}
-
 }  // namespace kvr

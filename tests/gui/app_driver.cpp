@@ -134,13 +134,6 @@ HWND AppDriver::findDialog(const std::wstring& caption) const {
     return nullptr;
 }
 
-std::vector<std::wstring> AppDriver::openDialogCaptions() const {
-    std::vector<std::wstring> captions;
-    for (HWND dialog : topLevelDialogs())
-        if (dialog != main_) captions.push_back(WindowText(dialog));
-    return captions;
-}
-
 bool AppDriver::waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWORD timeoutMs) const {
     return WaitUntil(
         [&] {

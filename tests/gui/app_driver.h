@@ -49,7 +49,6 @@ public:
     // the main dialog: a message box or the About box.
     HWND findDialog(const std::wstring& caption) const;
     bool waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWORD timeoutMs) const;
-    std::vector<std::wstring> openDialogCaptions() const;
 
     // The open or save dialog: types the path into its file name box and
     // presses OK. False if no file dialog came up or it did not close.
