@@ -19,6 +19,9 @@ enum TextId : int {
     TextSendOver = 20,
     TextInstrumentError = 21,
     TextBadRecordType = 22,
+    TextUnsavedOnClose = 23,
+    TextRestorePrompt = 24,
+    TextRecoveryOff = 26,
     TextFileType = 34,
 };
 

@@ -49,6 +49,18 @@ std::string RecordListFileBytes(const std::vector<std::string>& entries) {
     return bytes;
 }
 
+std::vector<std::string> JournalEntries(const std::string& bytes) {
+    std::vector<std::string> entries;
+    std::size_t position = 0;
+    while (position < bytes.size()) {
+        std::size_t end = bytes.find("\r\n", position);
+        if (end == std::string::npos) end = bytes.size();
+        if (end > position) entries.push_back(bytes.substr(position, end - position));
+        position = end + 2;
+    }
+    return entries;
+}
+
 bool SaveFileName(const std::string& chosen, std::size_t nameOffset, std::size_t maxLength, std::string& name) {
     if (nameOffset > chosen.size()) nameOffset = chosen.size();
     bool hasDot = chosen.find('.', nameOffset) != std::string::npos;

@@ -29,6 +29,11 @@ std::string TextModeRead(const std::string& bytes);
 // none after the last; an empty list gives an empty file.
 std::string RecordListFileBytes(const std::vector<std::string>& entries);
 
+// The entries of a recovery journal, exactly as they were received: the
+// file is split at CR LF and nothing is trimmed or cut. Empty pieces (a
+// journal cut short just after a separator) are no entries.
+std::vector<std::string> JournalEntries(const std::string& bytes);
+
 // The name Save writes to: the chosen path, plus ".txt" when its file name
 // (from nameOffset on) has no dot. Fails when the result would be longer
 // than maxLength characters.

@@ -58,5 +58,22 @@ TEST(RecordListRules, TextModeAndFileBytes) {
     EXPECT_EQ(RecordLinesFromText(TextModeRead(RecordListFileBytes(entries))), entries);
 }
 
+// A journal gives back every received line byte for byte: no trimming, no
+// 255 cut, no 2-character rule, and a lone CR or LF stays inside its entry.
+TEST(RecordListRules, JournalEntriesAreTheReceivedBytes) {
+    const std::string padded = "JOB: A1  ", gbk = "MP:  \xB2\xE2 \t", longLine(300, 'x');
+    struct Row { const char* name; std::string bytes; std::vector<std::string> entries; };
+    const Row rows[] = {
+        {"entries as written", RecordListFileBytes({padded, gbk, longLine, "ab"}), {padded, gbk, longLine, "ab"}},
+        {"a lone CR or LF is part of the entry", "a\nb\r\nc\rd", {"a\nb", "c\rd"}},
+        {"cut short after a separator", "one\r\n", {"one"}},
+        {"empty journal", "", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(JournalEntries(row.bytes), row.entries);
+    }
+}
+
 }  // namespace
 }  // namespace kvr::test
