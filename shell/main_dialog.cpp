@@ -1,5 +1,6 @@
 // KvrReader.exe: the main dialog, the About box and the program entry.
 #include "record_files.h"
+#include "record_list.h"
 #include "resource_ids.h"
 #include "texts.h"
 #include "transfer.h"
@@ -25,29 +26,46 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     return FALSE;
 }
 
+// The default push button's id. No control has it, so Enter in the port
+// box (or anywhere but on a button) presses nothing; without it the dialog
+// manager would press command 1, which is Close.
+constexpr int kNoDefaultButton = 0x7FFF;
+
 void InitMainDialog(HWND dialog) {
     gTransfer.window = dialog;
-    gTransfer.mainThread = GetCurrentThreadId();
     GetDlgItemTextA(dialog, IDC_RECV, gTransfer.recvCaption, int(sizeof gTransfer.recvCaption));
     HWND port = GetDlgItem(dialog, IDC_PORT);
     for (const char* name : {"COM1", "COM2", "COM3", "COM4"}) SendMessageA(port, CB_ADDSTRING, 0, LPARAM(name));
     SendMessageA(port, CB_SETCURSEL, 0, 0);
     SendMessageA(port, CB_LIMITTEXT, kPortNameLength, 0);
+    SendMessageA(dialog, DM_SETDEFID, kNoDefaultButton, 0);
+    // Asked once the window is on screen, so the question has its owner.
+    PostMessageA(dialog, WM_APP_OFFER_RECOVERY, 0, 0);
 }
 
-// A line from the worker: appended and scrolled into view, unless the
-// transfer is being cancelled. The list allows no selection, so the new line
-// is not selected; asking for that anyway leaves a trail of highlighted
-// lines on some systems.
-void AddRecordLine(HWND dialog, const char* line) {
+// A line from the worker: shown and journalled before the engine goes on to
+// acknowledge it, unless the transfer is being cancelled, in which case the
+// record is not acknowledged either.
+void AddReceivedLine(HWND dialog, const char* line) {
     if (gTransfer.link.stopRequested()) return;
-    HWND list = GetDlgItem(dialog, IDC_RECORDS);
-    LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, LPARAM(line));
-    if (index >= 0) SendMessageA(list, LB_SETTOPINDEX, WPARAM(index), 0);
+    AppendRecordEntries(dialog, {line});
+    JournalReceivedEntries(dialog, {line});
 }
 
-void EndProgram(HWND dialog) {
-    StopTransferForExit();
+// Close, the close box, Alt+F4 and the system menu. A list with unsaved
+// lines is not thrown away without asking; during a transfer the question
+// comes first, and only then is the transfer stopped.
+void RequestClose(HWND dialog) {
+    if (gRecords.hasUnsaved()) {
+        int answer = MessageBoxA(dialog, text(TextUnsavedOnClose).c_str(), "Warning",
+                                 MB_YESNOCANCEL | MB_ICONWARNING);
+        if (answer != IDYES && answer != IDNO) return;
+        StopTransferQuietly();
+        if (answer == IDYES && !SaveRecordList()) return;  // stays open with its list
+        if (answer == IDNO) gJournal.discard();
+    } else {
+        StopTransferQuietly();
+    }
     EndDialog(dialog, 0);
 }
 
@@ -61,16 +79,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_APP_SET_TITLE:
         if (!gTransfer.link.stopRequested()) SetWindowTextA(dialog, reinterpret_cast<const char*>(lParam));
         return TRUE;
-    case WM_APP_ADD_LINE: AddRecordLine(dialog, reinterpret_cast<const char*>(lParam)); return TRUE;
-    case WM_CLOSE: EndProgram(dialog); return TRUE;
+    case WM_APP_ADD_LINE: AddReceivedLine(dialog, reinterpret_cast<const char*>(lParam)); return TRUE;
+    case WM_APP_TRANSFER_FAILED: OnTransferFailed(ReceiveOutcome(wParam), DWORD(lParam)); return TRUE;
+    case WM_APP_JOURNAL_OFF: ReportJournalOff(dialog, DWORD(wParam)); return TRUE;
+    case WM_APP_OFFER_RECOVERY: OfferRecovery(dialog); return TRUE;
+    case WM_CLOSE: RequestClose(dialog); return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_CLOSE:
-            // Only the Close button itself: Enter in the port box also
-            // arrives as command 1, and must not throw the list away.
-            if (lParam == 0) return TRUE;
-            EndProgram(dialog);
-            return TRUE;
+        case IDC_CLOSE: RequestClose(dialog); return TRUE;
         case IDC_LOAD: LoadRecordList(); return TRUE;
         case IDC_SAVE: SaveRecordList(); return TRUE;
         case IDC_RECV: StartReceive(); return TRUE;

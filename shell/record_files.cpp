@@ -1,5 +1,6 @@
 #include "record_files.h"
 
+#include "record_list.h"
 #include "record_list_rules.h"
 #include "resource_ids.h"
 #include "texts.h"
@@ -36,7 +37,10 @@ void ReportFileError(DWORD code) {
 }
 
 bool ReadWholeFile(const char* path, std::string& bytes) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Sharing write access lets the user load a journal that another
+    // instance is still writing.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     char buffer[65536];
@@ -55,22 +59,8 @@ bool ReadWholeFile(const char* path, std::string& bytes) {
     return ok;
 }
 
-std::vector<std::string> ListEntries() {
-    HWND list = GetDlgItem(gTransfer.window, IDC_RECORDS);
-    std::vector<std::string> entries;
-    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        LRESULT length = SendMessageA(list, LB_GETTEXTLEN, WPARAM(i), 0);
-        std::string entry(std::size_t(length > 0 ? length : 0) + 1, '\0');
-        LRESULT copied = SendMessageA(list, LB_GETTEXT, WPARAM(i), LPARAM(&entry[0]));
-        entry.resize(copied > 0 ? std::size_t(copied) : 0);
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-// Writes the whole content to a new file, or fails with the file removed
-// and the code of the failed step in place.
+// Writes the whole content to a new file and flushes it to the disk, or
+// fails with the file removed and the code of the failed step in place.
 bool WriteNewFile(const std::string& path, const std::string& bytes) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -80,6 +70,9 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
         ok = false;
         SetLastError(ERROR_WRITE_FAULT);  // a partial write is no success
     }
+    // On the disk before it replaces the old file: a power cut just after
+    // the save must not leave an empty or short file in its place.
+    if (ok && !FlushFileBuffers(file)) ok = false;
     DWORD code = GetLastError();
     if (!CloseHandle(file) && ok) {
         ok = false;
@@ -90,6 +83,19 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
         SetLastError(code);
     }
     return ok;
+}
+
+// A virus scanner or an indexer often holds a fresh file open for a moment;
+// the replacement is tried again for about a second before it counts as
+// failed.
+bool ReplaceFile(const std::string& temporary, const std::string& target) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || attempt == 20) return false;
+        Sleep(50);
+    }
 }
 
 }  // namespace
@@ -109,33 +115,36 @@ void LoadRecordList() {
         ReportSystemError();
         return;
     }
-    HWND list = GetDlgItem(gTransfer.window, IDC_RECORDS);
-    for (const std::string& line : RecordLinesFromText(TextModeRead(bytes)))
-        SendMessageA(list, LB_ADDSTRING, 0, LPARAM(line.c_str()));
+    AppendRecordEntries(gTransfer.window, RecordLinesFromText(TextModeRead(bytes)));
 }
 
 // The list goes to a temporary file beside the target, which replaces the
 // target only once it is completely written and closed: a failed save
 // leaves the previous file as it was.
-void SaveRecordList() {
+bool SaveRecordList() {
     OPENFILENAMEA dialog = FileDialogSettings(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
-    if (!GetSaveFileNameA(&dialog)) return;
+    if (!GetSaveFileNameA(&dialog)) return false;
 
     std::string name;
     if (!SaveFileName(gTransfer.path, dialog.nFileOffset, kPathLength, name)) {
         ReportFileError(ERROR_FILENAME_EXCED_RANGE);
-        return;
+        return false;
     }
     std::string temporary = name + "." + std::to_string(GetCurrentProcessId()) + ".kvr-tmp";
-    if (!WriteNewFile(temporary, RecordListFileBytes(ListEntries()))) {
+    if (!WriteNewFile(temporary, RecordListFileBytes(gRecords.entries()))) {
         ReportSystemError();
-        return;
+        return false;
     }
-    if (!MoveFileExA(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!ReplaceFile(temporary, name)) {
         DWORD code = GetLastError();
         DeleteFileA(temporary.c_str());
         ReportFileError(code);
+        return false;
     }
+    // Every entry is in the file now, so the journal has done its work.
+    gRecords.markSaved(gRecords.size());
+    gJournal.discard();
+    return true;
 }
 
 }  // namespace kvr

@@ -29,8 +29,6 @@ private:
 
 bool ClaimEnding() { return InterlockedCompareExchange(&gTransfer.ending, 1, 0) == 0; }
 
-bool OnMainThread() { return GetCurrentThreadId() == gTransfer.mainThread; }
-
 // Waits for the worker to end while answering the messages it sends to this
 // thread, so a worker inside SendMessage is released rather than deadlocked.
 void WaitForWorker(DWORD timeoutMs) {
@@ -63,25 +61,16 @@ DWORD WINAPI ReceiveWorker(LPVOID parameter) {
     WindowSink sink(context.window);
     ReceiveOutcome outcome = ReceiveEngine().run(context.link, sink);
     DWORD error = GetLastError();
-    if (!ClaimEnding()) return 0;  // Cancel got there first and cleans up
+    if (!ClaimEnding()) return 0;  // Cancel or Close got there first and cleans up
 
-    switch (outcome) {
-    case ReceiveOutcome::Completed:
+    if (outcome == ReceiveOutcome::Completed) {
         context.link.close();
         PostMessageA(context.window, gCompletionMessage, 0, 0);
-        return 0;
-    case ReceiveOutcome::Failed:
-        SetLastError(error);
-        ReportSystemError();
-        break;
-    case ReceiveOutcome::FrameHeadError: ShowProtocolError(TextFrameHeadError); break;
-    case ReceiveOutcome::InstrumentError: ShowProtocolError(TextInstrumentError); break;
-    case ReceiveOutcome::BadRecordType: ShowProtocolError(TextBadRecordType); break;
+    } else {
+        PostMessageA(context.window, WM_APP_TRANSFER_FAILED, WPARAM(outcome), LPARAM(error));
     }
-    AbortTransfer();
     return 0;
 }
-
 }  // namespace
 
 TransferState CurrentTransferState() { return TransferState(InterlockedCompareExchange(&gTransfer.state, 0, 0)); }
@@ -112,23 +101,23 @@ void StartReceive() {
     GetDlgItemTextA(gTransfer.window, IDC_PORT, gTransfer.portName, int(sizeof gTransfer.portName));
 
     gTransfer.link.clearStopRequest();
+    // The system error box has no owner, so Close may end the transfer
+    // while it is up; then the abort is not shown.
     if (!gTransfer.link.open(gTransfer.portName)) {
         ReportSystemError();
-        ClaimEnding();
-        AbortTransfer();
+        if (ClaimEnding()) AbortTransfer();
         return;
     }
     gTransfer.worker = CreateThread(nullptr, 0, ReceiveWorker, &gTransfer, 0, nullptr);
     if (!gTransfer.worker) {
         ReportSystemError();
-        ClaimEnding();
-        AbortTransfer();
+        if (ClaimEnding()) AbortTransfer();
     }
 }
 
-// Runs after the caller has claimed the ending.
+// Runs on the main thread after the caller has claimed the ending.
 void AbortTransfer() {
-    if (OnMainThread() && gTransfer.worker) {
+    if (gTransfer.worker) {
         gTransfer.link.requestStop();
         // A write stuck on a line that takes no bytes would otherwise hold
         // the worker until its 5 s timeout.
@@ -145,27 +134,60 @@ void OnTransferComplete() {
     MessageBoxA(gTransfer.window, text(receiving ? TextReceiveFinished : TextSendOver).c_str(), "Message",
                 MB_OK | MB_ICONINFORMATION);
     ReleaseWorker();  // it ended right after posting
+    if (CurrentTransferState() != TransferState::Receiving) return;  // Close already stopped it
     SetTransferState(TransferState::Idle);
     SetDlgItemTextA(gTransfer.window, IDC_RECV, gTransfer.recvCaption);
 }
 
-void ReportSystemError() {
-    DWORD code = GetLastError();
+// The worker claimed the ending and has ended (or is about to): the cause
+// first, then the abort.
+void OnTransferFailed(ReceiveOutcome outcome, DWORD error) {
+    ReleaseWorker();
+    switch (outcome) {
+    case ReceiveOutcome::FrameHeadError: ShowProtocolError(TextFrameHeadError); break;
+    case ReceiveOutcome::InstrumentError: ShowProtocolError(TextInstrumentError); break;
+    case ReceiveOutcome::BadRecordType: ShowProtocolError(TextBadRecordType); break;
+    default:
+        SetLastError(error);
+        ReportSystemError();
+        break;
+    }
+    // The system error box has no owner, so Close may have ended the
+    // transfer while it was up.
+    if (CurrentTransferState() == TransferState::Receiving) AbortTransfer();
+}
+
+std::string SystemErrorText(DWORD code) {
     char* message = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                   reinterpret_cast<LPSTR>(&message), 0, nullptr);
-    char fallback[64];
-    if (length == 0 || !message) wsprintfA(fallback, "Error %lu", code);
-    MessageBoxA(nullptr, length && message ? message : fallback, "Error", MB_OK | MB_ICONINFORMATION);
+    std::string result;
+    if (length && message) {
+        result.assign(message, length);
+    } else {
+        result = "Error " + std::to_string(code);
+    }
     if (message) LocalFree(message);
+    return result;
 }
 
-void StopTransferForExit() {
-    if (CurrentTransferState() != TransferState::Receiving || !ClaimEnding()) return;
-    gTransfer.link.requestStop();
-    WaitForWorker(2000);
+void ReportSystemError() {
+    std::string message = SystemErrorText(GetLastError());
+    MessageBoxA(nullptr, message.c_str(), "Error", MB_OK | MB_ICONINFORMATION);
+}
+
+void StopTransferQuietly() {
+    if (CurrentTransferState() != TransferState::Receiving) return;
+    if (ClaimEnding() && gTransfer.worker) {
+        gTransfer.link.requestStop();
+        CancelSynchronousIo(gTransfer.worker);
+    }
+    // Either way the worker is about to end: it was stopped, or it has
+    // claimed the ending and posted its outcome, which then finds Idle.
+    ReleaseWorker();
     gTransfer.link.close();
+    SetTransferState(TransferState::Idle);
 }
 
 }  // namespace kvr

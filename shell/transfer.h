@@ -2,24 +2,33 @@
 // program, the state that decides which controls are enabled, and the
 // routines that start, finish and abort a receive.
 //
-// Who ends a transfer: exactly one of Cancel (the main thread), the
-// worker's failure path and the worker's completion. Each claims the ending
-// with one interlocked exchange; the loser does nothing more. So the port is
-// closed exactly once, also when a completion crosses a Cancel, and the user
-// sees one coherent set of boxes.
+// Threads. The main thread owns the window and everything in it: boxes,
+// controls, the record list and its journal. The worker only runs the
+// engine. Its sink reaches the window through synchronous SendMessage
+// calls, so a line is shown and journalled before its acknowledgement
+// leaves; its outcome reaches the window as one posted message, and the
+// main thread shows the report and runs the abort or the completion.
+//
+// Who ends a transfer: exactly one of Cancel or Close (the main thread) and
+// the worker's outcome. Each claims the ending with one interlocked
+// exchange; the loser does nothing more. So the port is closed exactly
+// once, also when an outcome crosses a Cancel, and the user sees one
+// coherent set of boxes.
 //
 // Cancel never kills the worker. It asks the link to stop, which ends any
-// wait inside readExact at once, and then waits for the worker while it
-// keeps answering the messages the worker sends: the worker's title and line
-// updates are synchronous SendMessage calls, and the dialog drops them once
-// the stop is requested, so nothing from a cancelled worker reaches the
-// window and neither thread can block the other.
+// wait inside readExact at once, and then joins the worker while it keeps
+// answering the messages the worker sends; the dialog drops the worker's
+// title and line updates once the stop is requested, so nothing from a
+// cancelled worker reaches the window and neither thread can block the
+// other.
 #pragma once
 
 #include "kvr_protocol.h"
 #include "serial_port_link.h"
 
 #include <windows.h>
+
+#include <string>
 
 namespace kvr {
 
@@ -32,6 +41,13 @@ constexpr std::size_t kPathLength = 1023;
 // NUL-terminated narrow text that lives until SendMessage returns.
 constexpr UINT WM_APP_SET_TITLE = WM_APP + 1;
 constexpr UINT WM_APP_ADD_LINE = WM_APP + 2;
+// Posted by the worker when the engine failed: wParam the ReceiveOutcome,
+// lParam the platform's error code of the failed link operation.
+constexpr UINT WM_APP_TRANSFER_FAILED = WM_APP + 3;
+// Posted when the recovery journal failed: wParam the error code.
+constexpr UINT WM_APP_JOURNAL_OFF = WM_APP + 4;
+// Posted once at start-up, to offer what earlier runs left unsaved.
+constexpr UINT WM_APP_OFFER_RECOVERY = WM_APP + 5;
 
 struct TransferContext {
     SerialPortLink link;                       // the open port, or closed
@@ -39,7 +55,6 @@ struct TransferContext {
     char portName[kPortNameLength + 1] = {};
     char path[kPathLength + 1] = {};           // file name buffer of Load and Save
     HWND window = nullptr;                     // the main dialog
-    DWORD mainThread = 0;
     volatile LONG state = LONG(TransferState::Idle);
     volatile LONG ending = 0;                  // 1 once someone has claimed this transfer's end
     char recvCaption[64] = {};                 // the dialog's own Recv caption, in its language
@@ -53,8 +68,12 @@ void SetTransferState(TransferState state);
 void StartReceive();
 void AbortTransfer();
 void OnTransferComplete();
+void OnTransferFailed(ReceiveOutcome outcome, DWORD error);
 void ReportSystemError();
-// Stops a running transfer without a word, for the end of the program.
-void StopTransferForExit();
+// The platform's text for an error code, in the user's default language.
+std::string SystemErrorText(DWORD code);
+// Stops a running transfer without a word and returns to Idle: the worker
+// is joined and the port closed. For Close, which has asked the user first.
+void StopTransferQuietly();
 
 }  // namespace kvr

@@ -27,7 +27,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     app.click(IDC_RECV);
     MessageBoxSeen box;
-    bool finished = app.waitForBox(L"Message", box, 120000);
+    // A warning with only an OK button (recovery off) is read and let go;
+    // the download goes on behind it.
+    bool finished = WaitUntil(
+        [&] {
+            MessageBoxSeen warning;
+            if (app.waitForBox(L"Warning", warning, 0) && !GetDlgItem(warning.window, IDNO)) {
+                std::fprintf(stderr, "kvr-demo-drive: warning: %ls\n", warning.text.c_str());
+                AppDriver::dismiss(warning.window);
+            }
+            return app.waitForBox(L"Message", box, 0);
+        },
+        120000);
     if (finished) AppDriver::dismiss(box.window);
     WaitUntil([&] { return box.window == nullptr || !IsWindow(box.window); }, 5000);
     Sleep(500);  // let the list repaint before the screenshot
@@ -48,7 +59,10 @@ int wmain(int argc, wchar_t** argv) {
     MoveFileExW((markers + L"\\finished.tmp").c_str(), (markers + L"\\finished").c_str(), MOVEFILE_REPLACE_EXISTING);
     WaitUntil([&] { return GetFileAttributesW((markers + L"\\shot-taken").c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
 
+    // The demo's list is never saved: answer the question on Close with No.
     app.click(IDC_CLOSE);
+    MessageBoxSeen question;
+    if (app.waitForBox(L"Warning", question, 10000)) AppDriver::press(question.window, IDNO);
     DWORD exitCode = 1;
     app.waitForExit(10000, exitCode);
     if (!finished) std::fprintf(stderr, "kvr-demo-drive: the download did not finish\n");

@@ -2,9 +2,12 @@
 
 #include "resource_ids.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 namespace kvr::test {
 
@@ -122,6 +125,15 @@ void AppDriver::setPortName(const std::wstring& name) const {
 
 void AppDriver::closeWindow() const { PostMessageW(main_, WM_CLOSE, 0, 0); }
 
+void AppDriver::pressKeyInPortBox(WPARAM virtualKey) const {
+    HWND port = GetDlgItem(main_, IDC_PORT);
+    HWND edit = FindWindowExW(port, nullptr, L"Edit", nullptr);
+    PostMessageW(main_, WM_NEXTDLGCTL, WPARAM(port), TRUE);
+    UINT scan = MapVirtualKeyW(UINT(virtualKey), MAPVK_VK_TO_VSC);
+    PostMessageW(edit, WM_KEYDOWN, virtualKey, LPARAM(1 | (scan << 16)));
+    PostMessageW(edit, WM_KEYUP, virtualKey, LPARAM(1 | (scan << 16) | (3u << 30)));
+}
+
 std::vector<HWND> AppDriver::topLevelDialogs() const {
     Search search{process_.dwProcessId, {}};
     EnumWindows(CollectDialogs, LPARAM(&search));
@@ -174,6 +186,35 @@ bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
 
 void AppDriver::dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
 
+bool AppDriver::press(HWND box, int buttonId) {
+    HWND button = GetDlgItem(box, buttonId);
+    if (!button) return false;
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return WaitUntil([&] { return !IsWindow(box); }, 5000);
+}
+
+std::wstring RecoveryFolderPath() {
+    wchar_t local[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
+    return std::wstring(local) + L"\\KVR Reader\\Recovery";
+}
+
+std::vector<std::wstring> RecoveryJournalFiles() {
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((RecoveryFolderPath() + L"\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(RecoveryFolderPath() + L"\\" + data.cFileName);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    return files;
+}
+
+void ClearRecoveryFolder() {
+    for (const std::wstring& file : RecoveryJournalFiles()) DeleteFileW(file.c_str());
+}
+
 SimBroker::SimBroker() {
     const char* dir = std::getenv("KVR_SIM_DIR");
     unixDir_ = dir ? dir : "";
@@ -199,6 +240,22 @@ bool SimBroker::waitDone(int& exitStatus, DWORD timeoutMs) {
         file >> exitStatus;
     }
     return done;
+}
+
+bool SimBroker::waitForLog(const std::string& text, DWORD timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            std::ifstream file(windowsPath("sim.err"), std::ios::binary);
+            std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            return log.find(text) != std::string::npos;
+        },
+        timeoutMs);
+}
+
+bool SimBroker::killReaders() {
+    DeleteFileA(windowsPath("killed").c_str());
+    { std::ofstream request(windowsPath("kill"), std::ios::binary); }
+    return WaitUntil([&] { return GetFileAttributesA(windowsPath("killed").c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000);
 }
 
 std::vector<std::string> SimBroker::expectedLines() const {

@@ -44,6 +44,10 @@ public:
     void click(int id) const;
     void setPortName(const std::wstring& name) const;
     void closeWindow() const;
+    // A key pressed in the port box's edit, as the keyboard delivers it: the
+    // dialog manager moves the focus there, then the key goes through the
+    // program's own message loop and IsDialogMessage.
+    void pressKeyInPortBox(WPARAM virtualKey) const;
 
     // A top-level dialog of the program with the given caption, other than
     // the main dialog: a message box or the About box.
@@ -54,12 +58,19 @@ public:
     // presses OK. False if no file dialog came up or it did not close.
     bool chooseFile(const std::wstring& path, DWORD timeoutMs = 20000) const;
     static void dismiss(HWND box);
+    // Clicks one of a message box's buttons (IDYES, IDNO, IDCANCEL, IDOK).
+    static bool press(HWND box, int buttonId);
 
 private:
     std::vector<HWND> topLevelDialogs() const;
     PROCESS_INFORMATION process_ = {};
     HWND main_ = nullptr;
 };
+
+// The recovery journals in the prefix's %LOCALAPPDATA%\KVR Reader\Recovery.
+std::wstring RecoveryFolderPath();
+std::vector<std::wstring> RecoveryJournalFiles();
+void ClearRecoveryFolder();
 
 // The simulated instrument on COM1, run by the broker script on the Linux
 // side: a request file with kvr-sim's arguments, answered by "ready" once
@@ -70,6 +81,10 @@ public:
     bool start(const std::string& arguments);
     bool waitDone(int& exitStatus, DWORD timeoutMs);
     std::vector<std::string> expectedLines() const;
+    // Waits until the simulator's log holds this text.
+    bool waitForLog(const std::string& text, DWORD timeoutMs) const;
+    // kill -9 of every KvrReader.exe process, from the Linux side.
+    bool killReaders();
     // A file in the broker's folder: its Windows path, and its Unix path for kvr-sim.
     std::string windowsPath(const std::string& name) const;
     std::string unixPath(const std::string& name) const { return unixDir_ + "/" + name; }

@@ -1,6 +1,7 @@
 // The real KvrReader.exe under Wine, worked from this process through window
 // messages, against the simulated instrument on COM1.
 #include "app_driver.h"
+#include "gui_test_support.h"
 #include "resource_ids.h"
 #include "texts.h"
 
@@ -14,31 +15,12 @@ namespace {
 
 const DWORD kBoxTimeout = 20000;
 
-Language InterfaceLanguage() {
-    const char* lang = std::getenv("LANG");
-    return lang && std::string(lang).rfind("zh_CN", 0) == 0 ? Language::Chinese : Language::English;
-}
-
-std::wstring Text(int id) { return Widen(textIn(InterfaceLanguage(), id)); }
-
-std::vector<std::wstring> Wide(const std::vector<std::string>& lines) {
-    std::vector<std::wstring> wide;
-    for (const std::string& line : lines) wide.push_back(Widen(line));
-    return wide;
-}
-
-std::wstring SystemMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::wstring message = buffer ? buffer : L"";
-    if (buffer) LocalFree(buffer);
-    return message;
-}
-
 class MainDialog : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear"; }
+    void SetUp() override {
+        ClearRecoveryFolder();  // what the last test's program left behind
+        ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear";
+    }
 
     // Waits for a box with this caption and text, then presses OK.
     void expectBox(const std::wstring& caption, const std::wstring& text) {
@@ -83,13 +65,6 @@ protected:
 
     bool waitForLines(std::size_t count) {
         return WaitUntil([&] { return app.lines().size() >= count; }, kBoxTimeout);
-    }
-
-    static std::string Narrow(const std::wstring& wide) {
-        int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-        std::string narrow(std::size_t(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &narrow[0], length, nullptr, nullptr);
-        return narrow;
     }
 
     AppDriver app;
@@ -234,11 +209,17 @@ TEST_F(MainDialog, AboutOpensDuringATransferWhichGoesOn) {
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
 }
 
-TEST_F(MainDialog, CloseDuringATransferEndsTheProgram) {
+// Close with a line received asks first; No stops the transfer, lets go of
+// the port and ends the program.
+TEST_F(MainDialog, CloseDuringATransferAsksThenEndsTheProgram) {
     ASSERT_TRUE(sim.start("--stall-after 1 --timeout 30"));
     app.click(IDC_RECV);
     ASSERT_TRUE(waitForLines(1));
     app.click(IDC_CLOSE);
+    MessageBoxSeen box;
+    ASSERT_TRUE(app.waitForBox(L"Warning", box, kBoxTimeout));
+    EXPECT_EQ(box.text, Text(TextUnsavedOnClose));
+    ASSERT_TRUE(AppDriver::press(box.window, IDNO));
     DWORD exitCode = 99;
     ASSERT_TRUE(app.waitForExit(5000, exitCode));
     EXPECT_EQ(exitCode, 0u);
@@ -247,10 +228,23 @@ TEST_F(MainDialog, CloseDuringATransferEndsTheProgram) {
     EXPECT_EQ(status, 0) << "the port was not let go cleanly";
 }
 
-TEST_F(MainDialog, EnterInThePortBoxDoesNotCloseTheProgram) {
-    PostMessageW(app.main(), WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);  // what the dialog manager sends for Enter
-    Sleep(500);
-    EXPECT_TRUE(app.running());
+// Enter and Escape in the port box, as the keyboard delivers them through
+// the dialog manager: the program stays open and keeps its list.
+TEST_F(MainDialog, EnterAndEscapeInThePortBoxKeepTheProgramOpen) {
+    download("--dialect S");
+    const std::vector<std::wstring> received = app.lines();
+    ASSERT_EQ(received.size(), 39u);
+
+    app.pressKeyInPortBox('7');  // shows that the keys do reach the port box
+    ASSERT_TRUE(WaitUntil([&] { return app.controlText(IDC_PORT) != L"COM1"; }, 5000)) << "the key never arrived";
+    for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_ESCAPE)}) {
+        SCOPED_TRACE(key == VK_RETURN ? "Enter" : "Escape");
+        app.pressKeyInPortBox(key);
+        Sleep(700);
+        ASSERT_TRUE(app.running());
+        EXPECT_EQ(app.findDialog(L"Warning"), nullptr) << "the key asked to close the program";
+        EXPECT_EQ(app.lines(), received);
+    }
 }
 
 // Run with LANG=zh_CN.UTF-8.

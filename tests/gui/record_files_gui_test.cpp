@@ -1,6 +1,7 @@
 // Save and Load through the real common file dialogs, driven from another
 // process: the path is typed into the dialog's file name box.
 #include "app_driver.h"
+#include "gui_test_support.h"
 #include "resource_ids.h"
 #include "texts.h"
 
@@ -13,18 +14,6 @@
 namespace kvr::test {
 namespace {
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file << bytes;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::wstring AnsiToWide(const std::string& bytes) {
     int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), nullptr, 0);
     std::wstring wide(std::size_t(length), L'\0');
@@ -32,15 +21,12 @@ std::wstring AnsiToWide(const std::string& bytes) {
     return wide;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (std::size_t i = 0; i < lines.size(); ++i) bytes += (i ? "\r\n" : "") + lines[i];
-    return bytes;
-}
-
 class RecordFiles : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(app.launch(ReaderPath())); }
+    void SetUp() override {
+        ClearRecoveryFolder();
+        ASSERT_TRUE(app.launch(ReaderPath()));
+    }
 
     void downloadSampleJob() {
         ASSERT_TRUE(sim.start("--dialect S"));

@@ -4,7 +4,8 @@
 # program: for each DIR/request (a line of kvr-sim arguments) it ends the
 # previous simulator, starts a new one on a fresh pty linked at PORT_LINK,
 # and answers DIR/ready once the port exists and DIR/done (the exit status)
-# when the simulator ends. Stops when DIR/stop appears.
+# when the simulator ends. DIR/kill asks for kill -9 of every KvrReader.exe
+# process, answered by DIR/killed. Stops when DIR/stop appears.
 dir=$1
 sim=$2
 link=$3
@@ -28,6 +29,11 @@ while [ ! -f "$dir/stop" ]; do
         pid=$!
         while [ ! -L "$link" ] && [ ! -f "$dir/done" ]; do sleep 0.01; done
         touch "$dir/ready"
+    fi
+    if [ -f "$dir/kill" ]; then
+        rm -f "$dir/kill"
+        pkill -KILL -f 'KvrReader\.exe' 2>/dev/null
+        touch "$dir/killed"
     fi
     sleep 0.02
 done
