@@ -3,7 +3,10 @@
 #   1. processor time while the Windows link waits 10 s for a sync that
 #      never comes (this process plus the wineserver), against a 1 ms poll;
 #   2. acknowledgement latency over a 1200 baud paced transfer of the sample
-#      job, Windows link under Wine and POSIX link natively.
+#      job, Windows link under Wine and POSIX link natively;
+#   3. the same latency through KvrReader.exe itself, with the recovery
+#      journal (each line written and flushed before its acknowledgement)
+#      and with recovery off (a file blocks the journal's folder).
 set -e
 native=${1:-build/native}
 win=${2:-build/win}
@@ -56,3 +59,47 @@ while [ ! -L "$port" ]; do sleep 0.01; done
 "$native/kvr-read" --quiet "$port" | wc -l | sed 's/^/  lines received: /'
 wait $sim
 rm -f "$expected" "$port"
+
+# One paced download through the program, driven by kvr-demo-drive on an
+# X display of its own; prints the simulator's latency line.
+gui_latency() {
+    appdata="$win/wineprefix/drive_c/users/$(id -un)/AppData/Local"
+    markers=$(mktemp -d /tmp/kvr-bench-XXXXXX)
+    rm -f "$appdata/KVR Reader/Recovery/"*  # nothing left from other runs to offer
+    if [ "$1" = off ]; then
+        rm -rf "$appdata/KVR Reader"
+        : >"$appdata/KVR Reader"
+    fi
+    com1=$(cd "$win" && pwd)/com1
+    "$native/kvr-sim" --pty "$com1" --baud 1200 --dialect J --timeout 30 >/dev/null 2>"$markers/sim.err" &
+    sim=$!
+    while [ ! -L "$com1" ]; do sleep 0.01; done
+    "$win/wine-run" "$win/kvr-demo-drive.exe" "Z:$(cd "$win" && pwd)/KvrReader.exe" "Z:$markers" >/dev/null 2>&1 &
+    driver=$!
+    while [ ! -f "$markers/finished" ] && kill -0 $driver 2>/dev/null; do sleep 0.1; done
+    touch "$markers/shot-taken"
+    wait $driver || echo "  (the driver failed)"
+    wait $sim || true
+    sed -n 's/^kvr-sim: acknowledgement latency/  latency/p' "$markers/sim.err"
+    [ "$1" = off ] && rm -f "$appdata/KVR Reader"
+    rm -rf "$markers"
+}
+
+started_x=
+if [ -z "$DISPLAY" ]; then
+    for n in 91 92 93 94 95 96 97 98 99; do
+        if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then break; fi
+    done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    started_x=$!
+    export DISPLAY=:$n
+    while [ ! -e /tmp/.X11-unix/X$n ]; do sleep 0.05; done
+fi
+echo "== Acknowledgement latency at 1200 baud through KvrReader.exe, sample job, dialect J"
+echo " with the recovery journal (write and flush before each acknowledgement):"
+gui_latency on
+echo " with recovery off (no journal, no flush):"
+gui_latency off
+WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true
+[ -n "$started_x" ] && kill $started_x 2>/dev/null
+exit 0

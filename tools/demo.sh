@@ -9,6 +9,8 @@ win=${2:-build/win}
 out=$win/demo
 mkdir -p "$out"
 com1=$(cd "$win" && pwd)/com1
+# The demo prefix is the tests' prefix: no journal of theirs is offered here.
+rm -f "$win/wineprefix/drive_c/users/$(id -un)/AppData/Local/KVR Reader/Recovery/"*
 
 if [ -n "$DISPLAY" ] && xwd -root -silent >/dev/null 2>&1; then
     "$native/kvr-sim" --pty "$com1" --sessions 0 --baud 1200 --timeout 600 >/dev/null &

@@ -66,12 +66,17 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter) {
 }  // namespace
 
 AppDriver::~AppDriver() {
+    terminate();
     if (process_.hProcess) {
-        if (running()) TerminateProcess(process_.hProcess, 99);
-        WaitForSingleObject(process_.hProcess, 5000);
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
     }
+}
+
+void AppDriver::terminate() {
+    if (!process_.hProcess) return;
+    if (running()) TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 5000);
 }
 
 bool AppDriver::launch(const std::wstring& exePath) {

@@ -35,6 +35,8 @@ public:
     DWORD processId() const { return process_.dwProcessId; }
     bool running() const;
     bool waitForExit(DWORD timeoutMs, DWORD& exitCode);
+    // Ends the program at once if it still runs, and waits until it has.
+    void terminate();
 
     std::wstring title() const;
     std::wstring controlText(int id) const;

@@ -26,7 +26,10 @@ protected:
         ClearRecoveryFolder();
         ASSERT_TRUE(launch());
     }
-    void TearDown() override { app.reset(); }
+    void TearDown() override {
+        app.reset();
+        ClearRecoveryFolder();
+    }
 
     bool launch() {
         app = std::make_unique<AppDriver>();

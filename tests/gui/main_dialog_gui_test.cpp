@@ -21,6 +21,11 @@ protected:
         ClearRecoveryFolder();  // what the last test's program left behind
         ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear";
     }
+    // A program left running holds a journal: it goes, so the next test starts clean.
+    void TearDown() override {
+        app.terminate();
+        ClearRecoveryFolder();
+    }
 
     // Waits for a box with this caption and text, then presses OK.
     void expectBox(const std::wstring& caption, const std::wstring& text) {

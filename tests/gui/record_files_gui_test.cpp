@@ -27,6 +27,11 @@ protected:
         ClearRecoveryFolder();
         ASSERT_TRUE(app.launch(ReaderPath()));
     }
+    // A program left running holds a journal: it goes, so the next test starts clean.
+    void TearDown() override {
+        app.terminate();
+        ClearRecoveryFolder();
+    }
 
     void downloadSampleJob() {
         ASSERT_TRUE(sim.start("--dialect S"));
@@ -101,6 +106,23 @@ TEST_F(RecordFiles, AFailedSaveIsReportedAndKeepsTheOldFile) {
     HANDLE search = FindFirstFileA(sim.windowsPath("*.kvr-tmp").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left behind: " << found.cFileName;
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+// A scanner that holds the old file for a moment, as one does right after
+// a file changes: the replacement waits for it instead of failing.
+TEST_F(RecordFiles, ASaveWaitsForAFileHeldOpenForAMoment) {
+    downloadSampleJob();
+    const std::string target = sim.windowsPath("held.txt");
+    WriteBytes(target, "the old list");
+    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(save("held.txt"));
+    Sleep(400);
+    CloseHandle(held);
+    EXPECT_TRUE(WaitUntil([&] { return FileBytes(target) == Joined(sim.expectedLines()); }, 5000));
+    Sleep(300);
+    EXPECT_EQ(app.findDialog(L"Error"), nullptr) << "the held file failed the save";
 }
 
 TEST_F(RecordFiles, LoadTakesLongShortBlankAndChineseLines) {
