@@ -85,15 +85,10 @@ gui_latency() {
     rm -rf "$markers"
 }
 
-started_x=
+XVFB_PID=
 if [ -z "$DISPLAY" ]; then
-    for n in 91 92 93 94 95 96 97 98 99; do
-        if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then break; fi
-    done
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    started_x=$!
-    export DISPLAY=:$n
-    while [ ! -e /tmp/.X11-unix/X$n ]; do sleep 0.05; done
+    . "$(dirname "$0")/../tools/xvfb.sh"
+    StartXvfb 91
 fi
 echo "== Acknowledgement latency at 1200 baud through KvrReader.exe, sample job, dialect J"
 echo " with the recovery journal (write and flush before each acknowledgement):"
@@ -101,5 +96,5 @@ gui_latency on
 echo " with recovery off (no journal, no flush):"
 gui_latency off
 WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true
-[ -n "$started_x" ] && kill $started_x 2>/dev/null
+[ -n "$XVFB_PID" ] && kill $XVFB_PID 2>/dev/null
 exit 0

@@ -56,12 +56,21 @@ void AddReceivedLine(HWND dialog, const char* line) {
 // lines is not thrown away without asking; during a transfer the question
 // comes first, and only then is the transfer stopped.
 void RequestClose(HWND dialog) {
+    // A second request while the question or the Save dialog is up (a close
+    // message queued twice) is the same request.
+    static bool asking = false;
+    if (asking) return;
     if (gRecords.hasUnsaved()) {
+        asking = true;
         int answer = MessageBoxA(dialog, text(TextUnsavedOnClose).c_str(), "Warning",
                                  MB_YESNOCANCEL | MB_ICONWARNING);
-        if (answer != IDYES && answer != IDNO) return;
-        StopTransferQuietly();
-        if (answer == IDYES && !SaveRecordList()) return;  // stays open with its list
+        bool saved = false;
+        if (answer == IDYES || answer == IDNO) {
+            StopTransferQuietly();
+            saved = answer == IDYES && SaveRecordList();
+        }
+        asking = false;
+        if (answer != IDNO && !saved) return;  // Cancel, or no save: stays open with its list
         if (answer == IDNO) gJournal.discard();
     } else {
         StopTransferQuietly();

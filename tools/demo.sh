@@ -21,13 +21,8 @@ if [ -n "$DISPLAY" ] && xwd -root -silent >/dev/null 2>&1; then
     exit 0
 fi
 
-for n in 81 82 83 84 85 86 87 88 89; do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then break; fi
-done
-Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=:$n
-while [ ! -e /tmp/.X11-unix/X$n ]; do sleep 0.05; done
+. "$(dirname "$0")/xvfb.sh"
+StartXvfb 81
 status=0
 for language in en zh; do
     case $language in
@@ -56,5 +51,5 @@ for language in en zh; do
     rm -rf "$markers"
 done
 WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null
-kill $xvfb 2>/dev/null
+kill $XVFB_PID 2>/dev/null
 exit $status
