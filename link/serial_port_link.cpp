@@ -43,7 +43,11 @@ SerialPortLink::~SerialPortLink() {
 }
 
 bool SerialPortLink::open(const std::string& name) {
-    port_ = CreateFileA(DevicePathForPort(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    std::string path = DevicePathForPort(name);
+    std::wstring widePath(path.size(), L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), &widePath[0], int(widePath.size()));
+    widePath.resize(std::size_t(length > 0 ? length : 0));
+    port_ = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port_ == INVALID_HANDLE_VALUE) return false;
 
@@ -55,10 +59,26 @@ bool SerialPortLink::open(const std::string& name) {
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port_, &dcb)) return false;
+    // Every field that can hold the line up is set: the driver keeps the
+    // last program's settings, and a port left with hardware or XON/XOFF
+    // handshaking would hold each acknowledgement until the write timeout.
     dcb.BaudRate = CBR_1200;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
     return SetCommState(port_, &dcb) != FALSE;
 }
 
@@ -66,10 +86,6 @@ void SerialPortLink::close() {
     if (port_ != INVALID_HANDLE_VALUE) {
         CloseHandle(port_);
         port_ = INVALID_HANDLE_VALUE;
-    }
-    if (fineTimer_) {
-        timeEndPeriod(1);
-        fineTimer_ = false;
     }
 }
 
@@ -84,10 +100,17 @@ bool SerialPortLink::failStopped() {
     return false;
 }
 
-// One-millisecond waits need the fine system timer on Windows; it is taken
-// only once bytes flow, so a link that waits for the sync costs no battery.
+// One-millisecond waits need the fine system timer on Windows, which costs
+// battery for the whole system while it is held. It is taken only while the
+// bytes of a frame are arriving and given back when the wait ends, so a link
+// that waits for the sync, or for the next frame, holds none.
 void SerialPortLink::useFineTimer() {
     if (!fineTimer_) fineTimer_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+void SerialPortLink::releaseFineTimer() {
+    if (fineTimer_) timeEndPeriod(1);
+    fineTimer_ = false;
 }
 
 // Reads what the driver holds, up to the n - got bytes still missing.
@@ -99,6 +122,14 @@ bool SerialPortLink::readQueued(std::uint8_t* buffer, std::size_t n, std::size_t
 }
 
 bool SerialPortLink::readExact(std::uint8_t* buffer, std::size_t n) {
+    bool ok = waitAndRead(buffer, n);
+    DWORD error = GetLastError();
+    releaseFineTimer();
+    SetLastError(error);
+    return ok;
+}
+
+bool SerialPortLink::waitAndRead(std::uint8_t* buffer, std::size_t n) {
     std::fill(buffer, buffer + n, std::uint8_t(0));
     std::size_t got = 0;
     DWORD lastQueued = MAXDWORD;
@@ -129,8 +160,8 @@ bool SerialPortLink::readExact(std::uint8_t* buffer, std::size_t n) {
         DWORD wait;
         if (due > 2.0) {
             wait = std::min<DWORD>(DWORD(due) - 1, kStreamingWaitLimit);
-        } else if (due > -2.0 * kByteMilliseconds) {
-            useFineTimer();
+        } else if (due > -2.0 * kByteMilliseconds && (got > 0 || status.cbInQue > 0)) {
+            useFineTimer();  // a frame is arriving
             wait = 1;  // the byte is due now
         } else {
             wait = quietWait;  // the line went quiet

@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 namespace kvr {
@@ -30,8 +31,8 @@ public:
     SerialPortLink(const SerialPortLink&) = delete;
     SerialPortLink& operator=(const SerialPortLink&) = delete;
 
-    // Opens the port and sets 1200 baud, 8 data bits, no parity, one stop
-    // bit. On failure GetLastError() holds the code of the failed step; a
+    // Opens the port (name in UTF-8) and sets 1200 baud, 8 data bits, no
+    // parity, one stop bit, binary, no flow control of any kind. On failure GetLastError() holds the code of the failed step; a
     // handle obtained before that stays open until close().
     bool open(const std::string& name);
     bool isOpen() const { return port_ != INVALID_HANDLE_VALUE; }
@@ -47,15 +48,19 @@ public:
     bool stopRequested() const;
     // Withdraws a stop request, before the link serves a new transfer.
     void clearStopRequest();
+    // Whether this link holds the 1 ms system timer now.
+    bool holdsFineTimer() const { return fineTimer_; }
 
 private:
     bool failStopped();
     bool readQueued(std::uint8_t* buffer, std::size_t n, std::size_t& got);
+    bool waitAndRead(std::uint8_t* buffer, std::size_t n);
     void useFineTimer();
+    void releaseFineTimer();
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
     HANDLE stop_ = nullptr;
-    bool fineTimer_ = false;
+    std::atomic<bool> fineTimer_{false};  // read by holdsFineTimer from any thread
 };
 
 }  // namespace kvr

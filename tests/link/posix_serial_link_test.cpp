@@ -52,19 +52,26 @@ TEST_F(PosixLinkTest, ReadExactWaitsForAllBytesWhenTheyArriveInPieces) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "ABC");
 }
 
+// Also when a program before left handshaking on.
 TEST_F(PosixLinkTest, AppliesRawLineSettingsAt1200Baud8N1) {
+    termios settings;
+    ASSERT_EQ(tcgetattr(pty_.master, &settings), 0);
+    settings.c_cflag |= CRTSCTS;
+    settings.c_cflag &= ~tcflag_t(CLOCAL);
+    settings.c_iflag |= IXON | IXOFF | IXANY;
+    ASSERT_EQ(tcsetattr(pty_.master, TCSANOW, &settings), 0);
     ASSERT_TRUE(link_.open(pty_.slavePath));
     int fd = ::open(pty_.slavePath.c_str(), O_RDONLY | O_NOCTTY);  // root passes TIOCEXCL
     ASSERT_GE(fd, 0);
-    termios settings;
     ASSERT_EQ(tcgetattr(fd, &settings), 0);
     close(fd);
+    EXPECT_NE(settings.c_cflag & CLOCAL, tcflag_t(0));
     EXPECT_EQ(cfgetispeed(&settings), speed_t(B1200));
     EXPECT_EQ(cfgetospeed(&settings), speed_t(B1200));
     EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
-    EXPECT_EQ(settings.c_iflag & (IXON | ICRNL | ISTRIP), tcflag_t(0));
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), tcflag_t(0));
 }
 
 TEST_F(PosixLinkTest, WritesReachThePeer) {

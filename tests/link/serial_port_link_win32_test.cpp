@@ -53,7 +53,8 @@ TEST(WindowsLink, WithPeerReadExactWaitsForBytesThatArriveInPieces) {
     link.close();
 }
 
-// Peer: open-wait line:1200 send:01 close-wait
+// Peer: handshaking open-wait line:1200 send:01 close-wait. The pty had
+// RTS/CTS and XON/XOFF turned on before the open; the peer sees them off.
 TEST(WindowsLink, WithPeerOpenAppliesTheLineSettings) {
     SerialPortLink link;
     ASSERT_TRUE(link.open("com7")) << GetLastError();
@@ -63,6 +64,33 @@ TEST(WindowsLink, WithPeerOpenAppliesTheLineSettings) {
     EXPECT_EQ(byte, 1);
     link.close();
     link.close();  // a second close does nothing
+}
+
+// Peer: open-wait sleep:2500 send:41 sleep:20 send:42 close-wait. No fine
+// timer while the line is idle; held once a frame's bytes stream in; given
+// back when the wait ends.
+TEST(WindowsLink, WithPeerFineTimerOnlyWhileAFrameArrives) {
+    SerialPortLink link;
+    ASSERT_TRUE(link.open(kPort)) << GetLastError();
+    std::thread worker([&] {
+        std::uint8_t frame[3];
+        link.readExact(frame, 3);  // two bytes come, then the line goes quiet
+    });
+    bool heldWhileIdle = false;
+    for (Clock::time_point end = Clock::now() + 2000ms; Clock::now() < end;) {
+        heldWhileIdle = heldWhileIdle || link.holdsFineTimer();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_FALSE(heldWhileIdle) << "the fine timer was taken while nothing arrived";
+    bool heldWhileArriving = false;
+    for (Clock::time_point end = Clock::now() + 3000ms; Clock::now() < end && !heldWhileArriving;) {
+        heldWhileArriving = link.holdsFineTimer();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(heldWhileArriving) << "the byte never arrived, or the link did not wait finely for the rest";
+    link.requestStop();
+    worker.join();
+    EXPECT_FALSE(link.holdsFineTimer()) << "still held after the wait ended";
 }
 
 // Peer: open-wait close-wait

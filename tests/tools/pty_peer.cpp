@@ -4,7 +4,9 @@
 //   send:HEX       send these bytes
 //   sleep:MS       pause
 //   expect:HEX     read exactly these bytes (5 s limit)
-//   line:1200      the port is raw at 1200 baud, 8 data bits, no parity, 1 stop bit
+//   line:1200      the port is raw at 1200 baud, 8 data bits, no parity, 1 stop
+//                  bit, with no flow control of any kind
+//   handshaking    turn on RTS/CTS and XON/XOFF, as a previous program may have
 //   close-wait     wait until the receiver lets go of the port (10 s limit)
 // Exits 0 when every step passed; otherwise names the step and exits 1.
 #include "pty.h"
@@ -50,8 +52,25 @@ bool LineIs1200Raw8N1(const std::string& slavePath) {
     if (!ok) return false;
     std::fprintf(stderr, "pty-peer: speed %u/%u cflag %o lflag %o\n", unsigned(cfgetispeed(&settings)),
                  unsigned(cfgetospeed(&settings)), unsigned(settings.c_cflag), unsigned(settings.c_lflag));
+    std::fprintf(stderr, "pty-peer: iflag %o\n", unsigned(settings.c_iflag));
     return cfgetospeed(&settings) == B1200 && (settings.c_cflag & CSIZE) == CS8 &&
-           (settings.c_cflag & (PARENB | CSTOPB)) == 0 && (settings.c_lflag & (ICANON | ECHO)) == 0;
+           (settings.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0 && (settings.c_lflag & (ICANON | ECHO)) == 0 &&
+           (settings.c_iflag & (IXON | IXOFF | IXANY)) == 0;
+}
+
+// What a program that used the port before may have left behind: hardware
+// and XON/XOFF handshaking.
+bool SetHandshaking(const std::string& slavePath) {
+    int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings;
+    bool ok = fd >= 0 && tcgetattr(fd, &settings) == 0;
+    if (ok) {
+        settings.c_cflag |= CRTSCTS;
+        settings.c_iflag |= IXON | IXOFF;
+        ok = tcsetattr(fd, TCSANOW, &settings) == 0;
+    }
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -79,6 +98,7 @@ int main(int argc, char** argv) {
         } else if (step.rfind("sleep:", 0) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(value.c_str())));
         else if (step.rfind("expect:", 0) == 0) ok = Expect(pty.master, FromHex(value));
         else if (step == "line:1200") ok = LineIs1200Raw8N1(pty.slavePath);
+        else if (step == "handshaking") ok = SetHandshaking(pty.slavePath);
         else {
             std::fprintf(stderr, "pty-peer: unknown step %s\n", step.c_str());
             return 2;
