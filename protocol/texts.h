@@ -25,10 +25,9 @@ enum TextId : int {
     TextFileType = 34,
 };
 
-// The text for id in the user's language, in the platform's narrow character
-// set (the ANSI code page on Windows, UTF-8 natively). Unknown ids give "".
-// Windows takes it from the string tables, the native build from its own copy
-// of the same table. Safe to call from any thread.
+// The text for id in the user's language, in UTF-8 on every platform.
+// Unknown ids give "". Windows takes it from the string tables, the native
+// build from its own copy of the same table. Safe to call from any thread.
 std::string text(int id);
 
 enum class Language { English, Chinese };

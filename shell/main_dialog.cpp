@@ -1,11 +1,14 @@
 // KvrReader.exe: the main dialog, the About box and the program entry.
+#include "port_box.h"
 #include "record_files.h"
 #include "record_list.h"
 #include "resource_ids.h"
 #include "texts.h"
 #include "transfer.h"
+#include "window_text.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <windows.h>
 
 namespace kvr {
@@ -33,14 +36,13 @@ constexpr int kNoDefaultButton = 0x7FFF;
 
 void InitMainDialog(HWND dialog) {
     gTransfer.window = dialog;
-    GetDlgItemTextA(dialog, IDC_RECV, gTransfer.recvCaption, int(sizeof gTransfer.recvCaption));
+    GetDlgItemTextW(dialog, IDC_RECV, gTransfer.recvCaption, int(sizeof gTransfer.recvCaption / sizeof(wchar_t)));
     HWND port = GetDlgItem(dialog, IDC_PORT);
-    for (const char* name : {"COM1", "COM2", "COM3", "COM4"}) SendMessageA(port, CB_ADDSTRING, 0, LPARAM(name));
-    SendMessageA(port, CB_SETCURSEL, 0, 0);
-    SendMessageA(port, CB_LIMITTEXT, kPortNameLength, 0);
-    SendMessageA(dialog, DM_SETDEFID, kNoDefaultButton, 0);
+    FillPortBox(port, true);
+    SendMessageW(port, CB_LIMITTEXT, kPortNameLength, 0);
+    SendMessageW(dialog, DM_SETDEFID, kNoDefaultButton, 0);
     // Asked once the window is on screen, so the question has its owner.
-    PostMessageA(dialog, WM_APP_OFFER_RECOVERY, 0, 0);
+    PostMessageW(dialog, WM_APP_OFFER_RECOVERY, 0, 0);
 }
 
 // A line from the worker: shown and journalled before the engine goes on to
@@ -62,7 +64,7 @@ void RequestClose(HWND dialog) {
     if (asking) return;
     if (gRecords.hasUnsaved()) {
         asking = true;
-        int answer = MessageBoxA(dialog, text(TextUnsavedOnClose).c_str(), "Warning",
+        int answer = MessageBoxW(dialog, WideFromUtf8(text(TextUnsavedOnClose)).c_str(), L"Warning",
                                  MB_YESNOCANCEL | MB_ICONWARNING);
         bool saved = false;
         if (answer == IDYES || answer == IDNO) {
@@ -86,12 +88,19 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: InitMainDialog(dialog); return TRUE;
     case WM_APP_SET_TITLE:
-        if (!gTransfer.link.stopRequested()) SetWindowTextA(dialog, reinterpret_cast<const char*>(lParam));
+        if (!gTransfer.link.stopRequested())
+            SetWindowTextW(dialog, WideFromUtf8(reinterpret_cast<const char*>(lParam)).c_str());
         return TRUE;
     case WM_APP_ADD_LINE: AddReceivedLine(dialog, reinterpret_cast<const char*>(lParam)); return TRUE;
     case WM_APP_TRANSFER_FAILED: OnTransferFailed(ReceiveOutcome(wParam), DWORD(lParam)); return TRUE;
     case WM_APP_JOURNAL_OFF: ReportJournalOff(dialog, DWORD(wParam)); return TRUE;
     case WM_APP_OFFER_RECOVERY: OfferRecovery(dialog); return TRUE;
+    case WM_APP_PORT_PICKED: ShowPickedPortName(GetDlgItem(dialog, IDC_PORT)); return TRUE;
+    case WM_DEVICECHANGE:
+        // A USB adapter plugged in or pulled out.
+        if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
+            FillPortBox(GetDlgItem(dialog, IDC_PORT), false);
+        return TRUE;
     case WM_CLOSE: RequestClose(dialog); return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -99,7 +108,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case IDC_LOAD: LoadRecordList(); return TRUE;
         case IDC_SAVE: SaveRecordList(); return TRUE;
         case IDC_RECV: StartReceive(); return TRUE;
-        case IDC_ABOUT: DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDialogProc, 0); return TRUE;
+        case IDC_ABOUT: DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0); return TRUE;
+        case IDC_PORT:
+            if (HIWORD(wParam) == CBN_DROPDOWN) FillPortBox(HWND(lParam), false);
+            // The combo box writes the picked entry's text after it has
+            // told us, so the bare name goes in afterwards.
+            if (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_CLOSEUP)
+                PostMessageW(dialog, WM_APP_PORT_PICKED, 0, 0);
+            return TRUE;
         }
         return FALSE;
     }
@@ -111,9 +127,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace kvr;
-    gCompletionMessage = RegisterWindowMessageA("ORVA_HEAD");
+    gCompletionMessage = RegisterWindowMessageW(L"ORVA_HEAD");
     BuildFileFilter();
     INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1000};
     InitCommonControlsEx(&controls);
-    return int(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0));
+    return int(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0));
 }

@@ -5,6 +5,7 @@
 #include "resource_ids.h"
 #include "texts.h"
 #include "transfer.h"
+#include "window_text.h"
 
 #include <commdlg.h>
 #include <windows.h>
@@ -15,16 +16,16 @@
 namespace kvr {
 namespace {
 
-std::string gFileFilter;
+std::wstring gFileFilter;
 
-OPENFILENAMEA FileDialogSettings(DWORD flags) {
-    OPENFILENAMEA dialog = {};
+OPENFILENAMEW FileDialogSettings(DWORD flags) {
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = gTransfer.window;
     dialog.lpstrFilter = gFileFilter.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = gTransfer.path;
-    dialog.nMaxFile = DWORD(sizeof gTransfer.path);
+    dialog.nMaxFile = DWORD(sizeof gTransfer.path / sizeof(wchar_t));
     dialog.Flags = flags;
     return dialog;
 }
@@ -36,10 +37,10 @@ void ReportFileError(DWORD code) {
     ReportSystemError();
 }
 
-bool ReadWholeFile(const char* path, std::string& bytes) {
+bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
     // Sharing write access lets the user load a journal that another
     // instance is still writing.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
@@ -61,8 +62,8 @@ bool ReadWholeFile(const char* path, std::string& bytes) {
 
 // Writes the whole content to a new file and flushes it to the disk, or
 // fails with the file removed and the code of the failed step in place.
-bool WriteNewFile(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) != FALSE;
@@ -79,7 +80,7 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
         code = GetLastError();
     }
     if (!ok) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(path.c_str());
         SetLastError(code);
     }
     return ok;
@@ -88,9 +89,9 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
 // A virus scanner or an indexer often holds a fresh file open for a moment;
 // the replacement is tried again for about a second before it counts as
 // failed.
-bool ReplaceFile(const std::string& temporary, const std::string& target) {
+bool ReplaceFile(const std::wstring& temporary, const std::wstring& target) {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         DWORD code = GetLastError();
         if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || attempt == 20) return false;
@@ -101,14 +102,14 @@ bool ReplaceFile(const std::string& temporary, const std::string& target) {
 }  // namespace
 
 void BuildFileFilter() {
-    std::string name = text(TextFileType);
-    gFileFilter = name + "(*.txt)" + '\0' + "*.txt" + '\0' + '\0';
+    std::wstring name = WideFromUtf8(text(TextFileType));
+    gFileFilter = name + L"(*.txt)" + L'\0' + L"*.txt" + L'\0' + L'\0';
 }
 
 void LoadRecordList() {
-    gTransfer.path[0] = '\0';
-    OPENFILENAMEA dialog = FileDialogSettings(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST);
-    if (!GetOpenFileNameA(&dialog)) return;
+    gTransfer.path[0] = L'\0';
+    OPENFILENAMEW dialog = FileDialogSettings(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST);
+    if (!GetOpenFileNameW(&dialog)) return;
 
     std::string bytes;
     if (!ReadWholeFile(gTransfer.path, bytes)) {
@@ -122,22 +123,22 @@ void LoadRecordList() {
 // target only once it is completely written and closed: a failed save
 // leaves the previous file as it was.
 bool SaveRecordList() {
-    OPENFILENAMEA dialog = FileDialogSettings(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
-    if (!GetSaveFileNameA(&dialog)) return false;
+    OPENFILENAMEW dialog = FileDialogSettings(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
+    if (!GetSaveFileNameW(&dialog)) return false;
 
-    std::string name;
-    if (!SaveFileName(gTransfer.path, dialog.nFileOffset, kPathLength, name)) {
+    std::wstring name;
+    if (!SaveFileName(std::wstring(gTransfer.path), dialog.nFileOffset, kPathLength, name)) {
         ReportFileError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    std::string temporary = name + "." + std::to_string(GetCurrentProcessId()) + ".kvr-tmp";
+    std::wstring temporary = name + L"." + std::to_wstring(GetCurrentProcessId()) + L".kvr-tmp";
     if (!WriteNewFile(temporary, RecordListFileBytes(gRecords.entries()))) {
         ReportSystemError();
         return false;
     }
     if (!ReplaceFile(temporary, name)) {
         DWORD code = GetLastError();
-        DeleteFileA(temporary.c_str());
+        DeleteFileW(temporary.c_str());
         ReportFileError(code);
         return false;
     }

@@ -3,6 +3,7 @@
 #include "resource_ids.h"
 #include "texts.h"
 #include "transfer.h"
+#include "window_text.h"
 
 namespace kvr {
 
@@ -13,20 +14,21 @@ void AppendRecordEntries(HWND dialog, const std::vector<std::string>& entries) {
     if (entries.empty()) return;
     HWND list = GetDlgItem(dialog, IDC_RECORDS);
     bool many = entries.size() > 1;
-    if (many) SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    if (many) SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     LRESULT index = LB_ERR;
     for (const std::string& entry : entries) {
         gRecords.append(entry);
-        index = SendMessageA(list, LB_ADDSTRING, 0, LPARAM(entry.c_str()));
+        // Shown as the ANSI code page reads the bytes; kept as the bytes.
+        index = SendMessageW(list, LB_ADDSTRING, 0, LPARAM(WideFromAnsi(entry).c_str()));
     }
     if (many) {
-        SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(list, nullptr, TRUE);
     }
     // The list allows no selection, so the new line is only scrolled into
     // view: selecting it anyway leaves a trail of highlighted lines on some
     // systems.
-    if (index >= 0) SendMessageA(list, LB_SETTOPINDEX, WPARAM(index), 0);
+    if (index >= 0) SendMessageW(list, LB_SETTOPINDEX, WPARAM(index), 0);
 }
 
 void JournalReceivedEntries(HWND dialog, const std::vector<std::string>& entries) {
@@ -36,7 +38,7 @@ void JournalReceivedEntries(HWND dialog, const std::vector<std::string>& entries
 
 void ReportJournalOff(HWND dialog, DWORD code) {
     std::string message = SystemErrorText(code) + "\r\n\r\n" + text(TextRecoveryOff);
-    MessageBoxA(dialog, message.c_str(), "Warning", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(dialog, WideFromUtf8(message).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
 }
 
 void OfferRecovery(HWND dialog) {
@@ -53,7 +55,7 @@ void OfferRecovery(HWND dialog) {
     // question belongs over the window, so the window comes first.
     ShowWindow(dialog, SW_SHOW);
     UpdateWindow(dialog);
-    if (MessageBoxA(dialog, prompt.c_str(), "Message", MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    if (MessageBoxW(dialog, WideFromUtf8(prompt).c_str(), L"Message", MB_YESNO | MB_ICONQUESTION) != IDYES) {
         left.remove();
         return;
     }

@@ -61,11 +61,27 @@ std::vector<std::string> JournalEntries(const std::string& bytes) {
     return entries;
 }
 
-bool SaveFileName(const std::string& chosen, std::size_t nameOffset, std::size_t maxLength, std::string& name) {
+namespace {
+
+template <typename String>
+bool SaveFileNameOf(const String& chosen, std::size_t nameOffset, std::size_t maxLength, String& name) {
+    using Char = typename String::value_type;
     if (nameOffset > chosen.size()) nameOffset = chosen.size();
-    bool hasDot = chosen.find('.', nameOffset) != std::string::npos;
-    name = hasDot ? chosen : chosen + ".txt";
+    bool hasDot = chosen.find(Char('.'), nameOffset) != String::npos;
+    name = chosen;
+    if (!hasDot)
+        for (char c : {'.', 't', 'x', 't'}) name += Char(c);
     return name.size() <= maxLength;
+}
+
+}  // namespace
+
+bool SaveFileName(const std::string& chosen, std::size_t nameOffset, std::size_t maxLength, std::string& name) {
+    return SaveFileNameOf(chosen, nameOffset, maxLength, name);
+}
+
+bool SaveFileName(const std::wstring& chosen, std::size_t nameOffset, std::size_t maxLength, std::wstring& name) {
+    return SaveFileNameOf(chosen, nameOffset, maxLength, name);
 }
 
 }  // namespace kvr

@@ -38,5 +38,6 @@ std::vector<std::string> JournalEntries(const std::string& bytes);
 // (from nameOffset on) has no dot. Fails when the result would be longer
 // than maxLength characters.
 bool SaveFileName(const std::string& chosen, std::size_t nameOffset, std::size_t maxLength, std::string& name);
+bool SaveFileName(const std::wstring& chosen, std::size_t nameOffset, std::size_t maxLength, std::wstring& name);
 
 }  // namespace kvr

@@ -1,7 +1,9 @@
 #include "transfer.h"
 
+#include "port_box.h"
 #include "resource_ids.h"
 #include "texts.h"
+#include "window_text.h"
 
 
 namespace kvr {
@@ -17,10 +19,10 @@ class WindowSink : public TransferSink {
 public:
     explicit WindowSink(HWND window) : window_(window) {}
     void setTitle(const std::string& text) override {
-        SendMessageA(window_, WM_APP_SET_TITLE, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(window_, WM_APP_SET_TITLE, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
     void addLine(const std::string& text) override {
-        SendMessageA(window_, WM_APP_ADD_LINE, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(window_, WM_APP_ADD_LINE, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
 
 private:
@@ -53,7 +55,7 @@ void ReleaseWorker() {
 }
 
 void ShowProtocolError(int textId) {
-    MessageBoxA(gTransfer.window, text(textId).c_str(), "Error", MB_OK);
+    MessageBoxW(gTransfer.window, WideFromUtf8(text(textId)).c_str(), L"Error", MB_OK);
 }
 
 DWORD WINAPI ReceiveWorker(LPVOID parameter) {
@@ -79,12 +81,12 @@ void SetTransferState(TransferState state) {
     InterlockedExchange(&gTransfer.state, LONG(state));
     HWND window = gTransfer.window;
     bool idle = state == TransferState::Idle;
-    if (idle) SetWindowTextA(window, text(TextIdleTitle).c_str());
+    if (idle) SetWindowTextW(window, WideFromUtf8(text(TextIdleTitle)).c_str());
     EnableWindow(GetDlgItem(window, IDC_LOAD), idle);
     EnableWindow(GetDlgItem(window, IDC_SAVE), idle);
     EnableWindow(GetDlgItem(window, IDC_PORT), idle);
     EnableWindow(GetDlgItem(window, IDC_RECV), TRUE);
-    SetDlgItemTextA(window, IDC_RECV, text(idle ? TextRecvCaption : TextCancelCaption).c_str());
+    SetDlgItemTextW(window, IDC_RECV, WideFromUtf8(text(idle ? TextRecvCaption : TextCancelCaption)).c_str());
 }
 
 void StartReceive() {
@@ -97,8 +99,10 @@ void StartReceive() {
     ReleaseWorker();  // a worker that ended through its own abort
     InterlockedExchange(&gTransfer.ending, 0);
     SetTransferState(TransferState::Receiving);
-    SetWindowTextA(gTransfer.window, text(TextOpeningPort).c_str());
-    GetDlgItemTextA(gTransfer.window, IDC_PORT, gTransfer.portName, int(sizeof gTransfer.portName));
+    SetWindowTextW(gTransfer.window, WideFromUtf8(text(TextOpeningPort)).c_str());
+    wchar_t portName[kPortNameLength + 1] = {};
+    GetDlgItemTextW(gTransfer.window, IDC_PORT, portName, int(kPortNameLength + 1));
+    gTransfer.portName = Utf8FromWide(PortNameFromBox(portName));
 
     gTransfer.link.clearStopRequest();
     // The system error box has no owner, so Close may end the transfer
@@ -124,19 +128,19 @@ void AbortTransfer() {
         CancelSynchronousIo(gTransfer.worker);
         ReleaseWorker();
     }
-    MessageBoxA(gTransfer.window, text(TextCancelled).c_str(), "Warning", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(gTransfer.window, WideFromUtf8(text(TextCancelled)).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
     gTransfer.link.close();
     SetTransferState(TransferState::Idle);
 }
 
 void OnTransferComplete() {
     bool receiving = CurrentTransferState() == TransferState::Receiving;
-    MessageBoxA(gTransfer.window, text(receiving ? TextReceiveFinished : TextSendOver).c_str(), "Message",
+    MessageBoxW(gTransfer.window, WideFromUtf8(text(receiving ? TextReceiveFinished : TextSendOver)).c_str(), L"Message",
                 MB_OK | MB_ICONINFORMATION);
     ReleaseWorker();  // it ended right after posting
     if (CurrentTransferState() != TransferState::Receiving) return;  // Close already stopped it
     SetTransferState(TransferState::Idle);
-    SetDlgItemTextA(gTransfer.window, IDC_RECV, gTransfer.recvCaption);
+    SetDlgItemTextW(gTransfer.window, IDC_RECV, gTransfer.recvCaption);
 }
 
 // The worker claimed the ending and has ended (or is about to): the cause
@@ -158,23 +162,19 @@ void OnTransferFailed(ReceiveOutcome outcome, DWORD error) {
 }
 
 std::string SystemErrorText(DWORD code) {
-    char* message = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    wchar_t* message = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&message), 0, nullptr);
-    std::string result;
-    if (length && message) {
-        result.assign(message, length);
-    } else {
-        result = "Error " + std::to_string(code);
-    }
+                                  reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+    std::wstring result = length && message ? std::wstring(message, length) : L"Error " + std::to_wstring(code);
     if (message) LocalFree(message);
-    return result;
+    while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n')) result.pop_back();
+    return Utf8FromWide(result);
 }
 
 void ReportSystemError() {
-    std::string message = SystemErrorText(GetLastError());
-    MessageBoxA(nullptr, message.c_str(), "Error", MB_OK | MB_ICONINFORMATION);
+    std::wstring message = WideFromUtf8(SystemErrorText(GetLastError()));
+    MessageBoxW(nullptr, message.c_str(), L"Error", MB_OK | MB_ICONINFORMATION);
 }
 
 void StopTransferQuietly() {

@@ -38,7 +38,8 @@ constexpr std::size_t kPortNameLength = 19;
 constexpr std::size_t kPathLength = 1023;
 
 // Private messages from the worker's sink to the dialog; lParam points to a
-// NUL-terminated narrow text that lives until SendMessage returns.
+// NUL-terminated text that lives until SendMessage returns: UTF-8 for the
+// title, the record's bytes for a line.
 constexpr UINT WM_APP_SET_TITLE = WM_APP + 1;
 constexpr UINT WM_APP_ADD_LINE = WM_APP + 2;
 // Posted by the worker when the engine failed: wParam the ReceiveOutcome,
@@ -48,16 +49,18 @@ constexpr UINT WM_APP_TRANSFER_FAILED = WM_APP + 3;
 constexpr UINT WM_APP_JOURNAL_OFF = WM_APP + 4;
 // Posted once at start-up, to offer what earlier runs left unsaved.
 constexpr UINT WM_APP_OFFER_RECOVERY = WM_APP + 5;
+// Posted after a pick in the port box, to put the bare name in it.
+constexpr UINT WM_APP_PORT_PICKED = WM_APP + 6;
 
 struct TransferContext {
     SerialPortLink link;                       // the open port, or closed
     HANDLE worker = nullptr;                   // the ReceiveWorker thread
-    char portName[kPortNameLength + 1] = {};
-    char path[kPathLength + 1] = {};           // file name buffer of Load and Save
+    std::string portName;                      // UTF-8, at most 19 characters
+    wchar_t path[kPathLength + 1] = {};        // file name buffer of Load and Save
     HWND window = nullptr;                     // the main dialog
     volatile LONG state = LONG(TransferState::Idle);
     volatile LONG ending = 0;                  // 1 once someone has claimed this transfer's end
-    char recvCaption[64] = {};                 // the dialog's own Recv caption, in its language
+    wchar_t recvCaption[64] = {};              // the dialog's own Recv caption, in its language
 };
 
 extern TransferContext gTransfer;
@@ -70,7 +73,8 @@ void AbortTransfer();
 void OnTransferComplete();
 void OnTransferFailed(ReceiveOutcome outcome, DWORD error);
 void ReportSystemError();
-// The platform's text for an error code, in the user's default language.
+// The platform's text for an error code, in the user's default language,
+// UTF-8, without the line end the platform puts after it.
 std::string SystemErrorText(DWORD code);
 // Stops a running transfer without a word and returns to Idle: the worker
 // is joined and the port closed. For Close, which has asked the user first.

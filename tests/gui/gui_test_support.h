@@ -12,9 +12,9 @@
 
 namespace kvr::test {
 
+// As Wine picks it: LC_ALL, then LC_MESSAGES, then LANG.
 inline Language InterfaceLanguage() {
-    const char* lang = std::getenv("LANG");
-    return lang && std::string(lang).rfind("zh_CN", 0) == 0 ? Language::Chinese : Language::English;
+    return languageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
 }
 
 inline std::wstring Text(int id) { return Widen(textIn(InterfaceLanguage(), id)); }
@@ -32,12 +32,15 @@ inline std::string Narrow(const std::wstring& wide) {
     return narrow;
 }
 
+// The platform's text for a code, as the program's boxes show it.
 inline std::wstring SystemMessage(DWORD code) {
     wchar_t* buffer = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                    code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     std::wstring message = buffer ? buffer : L"";
     if (buffer) LocalFree(buffer);
+    // The boxes show it without the line end the platform puts after it.
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) message.pop_back();
     return message;
 }
 
