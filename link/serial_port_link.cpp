@@ -156,11 +156,15 @@ bool SerialPortLink::waitAndRead(std::uint8_t* buffer, std::size_t n) {
         }
         previousQuery = now;
         // The earliest moment the last missing byte can arrive at line speed.
+        // Only bytes of this read that have arrived say that a frame streams
+        // at line speed; before the first one, the sender may be faster
+        // than the wire (a replay, a pty), so the wait starts short.
+        bool arriving = got > 0 || status.cbInQue > 0;
         double due = lastArrival + double(n - got - status.cbInQue) * kByteMilliseconds - now;
         DWORD wait;
-        if (due > 2.0) {
+        if (arriving && due > 2.0) {
             wait = std::min<DWORD>(DWORD(due) - 1, kStreamingWaitLimit);
-        } else if (due > -2.0 * kByteMilliseconds && (got > 0 || status.cbInQue > 0)) {
+        } else if (arriving && due > -2.0 * kByteMilliseconds) {
             useFineTimer();  // a frame is arriving
             wait = 1;  // the byte is due now
         } else {

@@ -5,7 +5,8 @@
 // wait on the link's stop event. That wait is short only while bytes are
 // due: at 1200 baud a byte takes 8.3 ms, so while a frame streams in the link
 // sleeps until shortly before the last missing byte can have arrived and then
-// queries every millisecond. When the line is quiet the wait grows to 50 ms,
+// queries every millisecond. Before a read's first byte, and when the line
+// is quiet, the wait starts at 1 ms and doubles up to 50 ms,
 // which keeps an idle link (no sync yet) well below 1% of a core. The stop
 // event ends any wait at once: that is how Cancel stops the worker.
 #pragma once

@@ -21,6 +21,7 @@ enum TextId : int {
     TextBadRecordType = 22,
     TextUnsavedOnClose = 23,
     TextRestorePrompt = 24,
+    TextCopyAllLines = 25,
     TextRecoveryOff = 26,
     TextFileType = 34,
 };

@@ -11,6 +11,8 @@
 #include <dbt.h>
 #include <windows.h>
 
+#include <new>
+
 namespace kvr {
 namespace {
 
@@ -39,6 +41,7 @@ void InitMainDialog(HWND dialog) {
     GetDlgItemTextW(dialog, IDC_RECV, gTransfer.recvCaption, int(sizeof gTransfer.recvCaption / sizeof(wchar_t)));
     HWND port = GetDlgItem(dialog, IDC_PORT);
     FillPortBox(port, true);
+    AttachListCopyCommands(GetDlgItem(dialog, IDC_RECORDS));
     SendMessageW(port, CB_LIMITTEXT, kPortNameLength, 0);
     SendMessageW(dialog, DM_SETDEFID, kNoDefaultButton, 0);
     // Asked once the window is on screen, so the question has its owner.
@@ -48,10 +51,19 @@ void InitMainDialog(HWND dialog) {
 // A line from the worker: shown and journalled before the engine goes on to
 // acknowledge it, unless the transfer is being cancelled, in which case the
 // record is not acknowledged either.
+// A line that cannot be kept (no memory left) must not be acknowledged: the
+// link is stopped before the engine writes the acknowledgement, and the
+// transfer fails with that reason.
 void AddReceivedLine(HWND dialog, const char* line) {
     if (gTransfer.link.stopRequested()) return;
-    AppendRecordEntries(dialog, {line});
-    JournalReceivedEntries(dialog, {line});
+    TakeWorkerTitle();  // the frame's title comes before its line
+    try {
+        AppendReceivedEntry(dialog, line);
+        JournalReceivedEntries(dialog, {line});
+    } catch (const std::bad_alloc&) {
+        gTransfer.sinkError = ERROR_NOT_ENOUGH_MEMORY;
+        gTransfer.link.requestStop();
+    }
 }
 
 // Close, the close box, Alt+F4 and the system menu. A list with unsaved
@@ -80,21 +92,26 @@ void RequestClose(HWND dialog) {
     EndDialog(dialog, 0);
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR HandleMainDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == gCompletionMessage && gCompletionMessage != 0) {
         OnTransferComplete();
         return TRUE;
     }
     switch (message) {
     case WM_INITDIALOG: InitMainDialog(dialog); return TRUE;
-    case WM_APP_SET_TITLE:
-        if (!gTransfer.link.stopRequested())
-            SetWindowTextW(dialog, WideFromUtf8(reinterpret_cast<const char*>(lParam)).c_str());
+    case WM_APP_TITLE_WAITING: TakeWorkerTitle(); return TRUE;
+    case WM_TIMER:
+        if (wParam != kViewTimer) return FALSE;
+        FlushView(dialog);
         return TRUE;
     case WM_APP_ADD_LINE: AddReceivedLine(dialog, reinterpret_cast<const char*>(lParam)); return TRUE;
     case WM_APP_TRANSFER_FAILED: OnTransferFailed(ReceiveOutcome(wParam), DWORD(lParam)); return TRUE;
     case WM_APP_JOURNAL_OFF: ReportJournalOff(dialog, DWORD(wParam)); return TRUE;
     case WM_APP_OFFER_RECOVERY: OfferRecovery(dialog); return TRUE;
+    case WM_CONTEXTMENU:
+        if (HWND(wParam) != GetDlgItem(dialog, IDC_RECORDS)) return FALSE;
+        ShowListContextMenu(dialog, lParam);
+        return TRUE;
     case WM_APP_PORT_PICKED: ShowPickedPortName(GetDlgItem(dialog, IDC_PORT)); return TRUE;
     case WM_DEVICECHANGE:
         // A USB adapter plugged in or pulled out.
@@ -120,6 +137,21 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     }
     return FALSE;
+}
+
+// No exception crosses the window procedure: what gets here is a failed
+// allocation in a command, reported as such; the command did not happen.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return HandleMainDialogMessage(dialog, message, wParam, lParam);
+    } catch (...) {
+        try {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ReportSystemError();
+        } catch (...) {
+        }
+        return TRUE;
+    }
 }
 
 }  // namespace

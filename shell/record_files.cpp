@@ -10,6 +10,7 @@
 #include <commdlg.h>
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -37,22 +38,38 @@ void ReportFileError(DWORD code) {
     ReportSystemError();
 }
 
+// Bigger than any season's records: a file past it is not a record list.
+constexpr LONGLONG kLargestListFile = 256LL * 1024 * 1024;
+
 bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
     // Sharing write access lets the user load a journal that another
     // instance is still writing.
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargestListFile) {
+        DWORD code = size.QuadPart > kLargestListFile ? DWORD(ERROR_FILE_TOO_LARGE) : GetLastError();
+        CloseHandle(file);
+        SetLastError(code);
+        return false;
+    }
     bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-            ok = false;
-            break;
+    try {
+        bytes.reserve(std::size_t(size.QuadPart));
+        char buffer[65536];
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (read == 0) break;
+            bytes.append(buffer, read);
         }
-        if (read == 0) break;
-        bytes.append(buffer, read);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
     DWORD code = GetLastError();
     CloseHandle(file);

@@ -14,6 +14,7 @@ namespace kvr {
 class RecordListModel {
 public:
     void append(const std::string& entry) { entries_.push_back(entry); }
+    void reserve(std::size_t more) { entries_.reserve(entries_.size() + more); }
     const std::vector<std::string>& entries() const { return entries_; }
     std::size_t size() const { return entries_.size(); }
 

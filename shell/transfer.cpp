@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "port_box.h"
+#include "record_list.h"
 #include "resource_ids.h"
 #include "texts.h"
 #include "window_text.h"
@@ -18,15 +19,19 @@ namespace {
 class WindowSink : public TransferSink {
 public:
     explicit WindowSink(HWND window) : window_(window) {}
+    // Once frames flow, each title is followed by its line, whose handler
+    // takes it; only the titles before the first line need a message.
     void setTitle(const std::string& text) override {
-        SendMessageW(window_, WM_APP_SET_TITLE, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        if (gTransfer.title.put(text) && !linesSent_) PostMessageW(window_, WM_APP_TITLE_WAITING, 0, 0);
     }
     void addLine(const std::string& text) override {
+        linesSent_ = true;
         SendMessageW(window_, WM_APP_ADD_LINE, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
 
 private:
     HWND window_;
+    bool linesSent_ = false;
 };
 
 bool ClaimEnding() { return InterlockedCompareExchange(&gTransfer.ending, 1, 0) == 0; }
@@ -75,11 +80,37 @@ DWORD WINAPI ReceiveWorker(LPVOID parameter) {
 }
 }  // namespace
 
+bool TitleHandOver::put(const std::string& title) {
+    EnterCriticalSection(&lock_);
+    bool announce = !waiting_;
+    title_ = title;
+    waiting_ = true;
+    LeaveCriticalSection(&lock_);
+    return announce;
+}
+
+bool TitleHandOver::take(std::string& title) {
+    EnterCriticalSection(&lock_);
+    bool waiting = waiting_;
+    if (waiting) title.swap(title_);
+    waiting_ = false;
+    LeaveCriticalSection(&lock_);
+    return waiting;
+}
+
+void TakeWorkerTitle() {
+    std::string title;
+    if (!gTransfer.title.take(title)) return;
+    if (CurrentTransferState() != TransferState::Receiving || gTransfer.link.stopRequested()) return;
+    SetTitleSoon(gTransfer.window, WideFromUtf8(title));
+}
+
 TransferState CurrentTransferState() { return TransferState(InterlockedCompareExchange(&gTransfer.state, 0, 0)); }
 
 void SetTransferState(TransferState state) {
     InterlockedExchange(&gTransfer.state, LONG(state));
     HWND window = gTransfer.window;
+    FlushView(window);  // a title still waiting must not cover the new one
     bool idle = state == TransferState::Idle;
     if (idle) SetWindowTextW(window, WideFromUtf8(text(TextIdleTitle)).c_str());
     EnableWindow(GetDlgItem(window, IDC_LOAD), idle);
@@ -98,7 +129,11 @@ void StartReceive() {
     }
     ReleaseWorker();  // a worker that ended through its own abort
     InterlockedExchange(&gTransfer.ending, 0);
+    gTransfer.sinkError = 0;
+    std::string stale;
+    gTransfer.title.take(stale);
     SetTransferState(TransferState::Receiving);
+    FlushView(gTransfer.window);
     SetWindowTextW(gTransfer.window, WideFromUtf8(text(TextOpeningPort)).c_str());
     wchar_t portName[kPortNameLength + 1] = {};
     GetDlgItemTextW(gTransfer.window, IDC_PORT, portName, int(kPortNameLength + 1));
@@ -134,6 +169,7 @@ void AbortTransfer() {
 }
 
 void OnTransferComplete() {
+    FlushView(gTransfer.window);  // the last lines and counters, behind the box
     bool receiving = CurrentTransferState() == TransferState::Receiving;
     MessageBoxW(gTransfer.window, WideFromUtf8(text(receiving ? TextReceiveFinished : TextSendOver)).c_str(), L"Message",
                 MB_OK | MB_ICONINFORMATION);
@@ -147,12 +183,13 @@ void OnTransferComplete() {
 // first, then the abort.
 void OnTransferFailed(ReceiveOutcome outcome, DWORD error) {
     ReleaseWorker();
+    FlushView(gTransfer.window);
     switch (outcome) {
     case ReceiveOutcome::FrameHeadError: ShowProtocolError(TextFrameHeadError); break;
     case ReceiveOutcome::InstrumentError: ShowProtocolError(TextInstrumentError); break;
     case ReceiveOutcome::BadRecordType: ShowProtocolError(TextBadRecordType); break;
     default:
-        SetLastError(error);
+        SetLastError(gTransfer.sinkError ? gTransfer.sinkError : error);
         ReportSystemError();
         break;
     }

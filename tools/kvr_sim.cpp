@@ -210,9 +210,12 @@ struct Latencies {
         std::sort(sorted.begin(), sorted.end());
         double median = sorted.size() % 2 ? sorted[sorted.size() / 2]
                                           : (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2;
-        char line[160];
-        std::snprintf(line, sizeof line, "acknowledgement latency over %zu frames: median %.2f ms, max %.2f ms",
-                      sorted.size(), median, sorted.back());
+        // The 99th percentile by the nearest rank.
+        double p99 = sorted[std::min(sorted.size() - 1, (sorted.size() * 99 + 99) / 100 - 1)];
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "acknowledgement latency over %zu frames: median %.2f ms, 99th percentile %.2f ms, max %.2f ms",
+                      sorted.size(), median, p99, sorted.back());
         Say(line);
     }
 };

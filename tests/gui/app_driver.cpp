@@ -164,7 +164,7 @@ bool AppDriver::waitForBox(const std::wstring& caption, MessageBoxSeen& box, DWO
         timeoutMs);
 }
 
-bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
+HWND AppDriver::typeFileName(const std::wstring& path, DWORD timeoutMs) const {
     HWND dialog = nullptr, nameBox = nullptr;
     bool found = WaitUntil(
         [&] {
@@ -183,13 +183,63 @@ bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
             return false;
         },
         timeoutMs);
-    if (!found) return false;
+    if (!found) return nullptr;
     SendMessageW(nameBox, WM_SETTEXT, 0, LPARAM(path.c_str()));
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDOK)));
+    return dialog;
+}
+
+void AppDriver::pressOk(HWND fileDialog) {
+    PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(fileDialog, IDOK)));
+}
+
+bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
+    HWND dialog = typeFileName(path, timeoutMs);
+    if (!dialog) return false;
+    pressOk(dialog);
     return WaitUntil([&] { return !IsWindow(dialog); }, timeoutMs);
 }
 
 void AppDriver::dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+
+void AppDriver::focus(int id) const { PostMessageW(main_, WM_NEXTDLGCTL, WPARAM(GetDlgItem(main_, id)), TRUE); }
+
+void TypeKeys(const std::vector<WORD>& keys) {
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT down = {};
+        down.type = INPUT_KEYBOARD;
+        down.ki.wVk = key;
+        inputs.push_back(down);
+    }
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+        INPUT up = {};
+        up.type = INPUT_KEYBOARD;
+        up.ki.wVk = *key;
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(up);
+    }
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::wstring ClipboardText() {
+    if (!OpenClipboard(nullptr)) return L"";
+    std::wstring text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool ClearClipboard() {
+    if (!OpenClipboard(nullptr)) return false;
+    bool emptied = EmptyClipboard() != FALSE;
+    CloseClipboard();
+    return emptied;
+}
 
 bool AppDriver::press(HWND box, int buttonId) {
     HWND button = GetDlgItem(box, buttonId);

@@ -50,6 +50,8 @@ public:
     // dialog manager moves the focus there, then the key goes through the
     // program's own message loop and IsDialogMessage.
     void pressKeyInPortBox(WPARAM virtualKey) const;
+    // Moves the keyboard focus to a control, as Tab would.
+    void focus(int id) const;
 
     // A top-level dialog of the program with the given caption, other than
     // the main dialog: a message box or the About box.
@@ -59,6 +61,10 @@ public:
     // The open or save dialog: types the path into its file name box and
     // presses OK. False if no file dialog came up or it did not close.
     bool chooseFile(const std::wstring& path, DWORD timeoutMs = 20000) const;
+    // The same in two steps: the path typed into the open file dialog (which
+    // is returned, or null), then OK pressed.
+    HWND typeFileName(const std::wstring& path, DWORD timeoutMs = 20000) const;
+    static void pressOk(HWND fileDialog);
     static void dismiss(HWND box);
     // Clicks one of a message box's buttons (IDYES, IDNO, IDCANCEL, IDOK).
     static bool press(HWND box, int buttonId);
@@ -68,6 +74,15 @@ private:
     PROCESS_INFORMATION process_ = {};
     HWND main_ = nullptr;
 };
+
+// Keys typed on the keyboard (SendInput): they go to whatever window has
+// the focus, as a person's would. Each key is pressed in order and the
+// modifiers among them are held until all are released at the end.
+void TypeKeys(const std::vector<WORD>& keys);
+
+// The clipboard's Unicode text, or "" when it holds none.
+std::wstring ClipboardText();
+bool ClearClipboard();
 
 // The recovery journals in the prefix's %LOCALAPPDATA%\KVR Reader\Recovery.
 std::wstring RecoveryFolderPath();

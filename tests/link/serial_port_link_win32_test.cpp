@@ -66,15 +66,15 @@ TEST(WindowsLink, WithPeerOpenAppliesTheLineSettings) {
     link.close();  // a second close does nothing
 }
 
-// Peer: open-wait sleep:2500 send:41 sleep:20 send:42 close-wait. No fine
-// timer while the line is idle; held once a frame's bytes stream in; given
-// back when the wait ends.
+// Peer: open-wait sleep:2500, then twelve bytes 9 ms apart (about line
+// speed), then close-wait. No fine timer while the line is idle; held once a
+// frame's bytes stream in; given back when the wait ends.
 TEST(WindowsLink, WithPeerFineTimerOnlyWhileAFrameArrives) {
     SerialPortLink link;
     ASSERT_TRUE(link.open(kPort)) << GetLastError();
     std::thread worker([&] {
-        std::uint8_t frame[3];
-        link.readExact(frame, 3);  // two bytes come, then the line goes quiet
+        std::uint8_t frame[16];
+        link.readExact(frame, 16);  // twelve bytes come, then the line goes quiet
     });
     bool heldWhileIdle = false;
     for (Clock::time_point end = Clock::now() + 2000ms; Clock::now() < end;) {
