@@ -11,23 +11,13 @@
 namespace kvr::test {
 namespace {
 
-class BigLists : public ::testing::Test {
+class BigLists : public ProgramTest {
 protected:
-    void SetUp() override {
-        ClearRecoveryFolder();
-        ASSERT_TRUE(app.launch(ReaderPath()));
-    }
-    void TearDown() override {
-        app.terminate();
-        ClearRecoveryFolder();
-    }
-
     void load(const std::string& name) {
         app.click(IDC_LOAD);
         ASSERT_TRUE(app.chooseFile(Widen(sim.windowsPath(name))));
     }
 
-    AppDriver app;
     SimBroker sim;
 };
 

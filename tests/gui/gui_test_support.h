@@ -5,6 +5,8 @@
 #include "app_driver.h"
 #include "texts.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -72,5 +74,21 @@ inline std::string Joined(const std::vector<std::string>& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) bytes += (i ? "\r\n" : "") + lines[i];
     return bytes;
 }
+
+// A test with the program started on a clean recovery folder, and the
+// folder left clean: a program that still runs holds a journal.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRecoveryFolder();
+        ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear";
+    }
+    void TearDown() override {
+        app.terminate();
+        ClearRecoveryFolder();
+    }
+
+    AppDriver app;
+};
 
 }  // namespace kvr::test

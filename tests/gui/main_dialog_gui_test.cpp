@@ -15,18 +15,8 @@ namespace {
 
 const DWORD kBoxTimeout = 20000;
 
-class MainDialog : public ::testing::Test {
+class MainDialog : public ProgramTest {
 protected:
-    void SetUp() override {
-        ClearRecoveryFolder();  // what the last test's program left behind
-        ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear";
-    }
-    // A program left running holds a journal: it goes, so the next test starts clean.
-    void TearDown() override {
-        app.terminate();
-        ClearRecoveryFolder();
-    }
-
     // Waits for a box with this caption and text, then presses OK.
     void expectBox(const std::wstring& caption, const std::wstring& text) {
         MessageBoxSeen box;
@@ -72,7 +62,6 @@ protected:
         return WaitUntil([&] { return app.lines().size() >= count; }, kBoxTimeout);
     }
 
-    AppDriver app;
     SimBroker sim;
     const std::wstring recvCaption = InterfaceLanguage() == Language::Chinese ? L"读取数据" : L"&Recv";
 };

@@ -21,18 +21,8 @@ std::wstring AnsiToWide(const std::string& bytes) {
     return wide;
 }
 
-class RecordFiles : public ::testing::Test {
+class RecordFiles : public ProgramTest {
 protected:
-    void SetUp() override {
-        ClearRecoveryFolder();
-        ASSERT_TRUE(app.launch(ReaderPath()));
-    }
-    // A program left running holds a journal: it goes, so the next test starts clean.
-    void TearDown() override {
-        app.terminate();
-        ClearRecoveryFolder();
-    }
-
     void downloadSampleJob() {
         ASSERT_TRUE(sim.start("--dialect S"));
         app.click(IDC_RECV);
@@ -51,7 +41,6 @@ protected:
         return app.chooseFile(Widen(sim.windowsPath(name)));
     }
 
-    AppDriver app;
     SimBroker sim;  // also lends its folder to the files of these tests
 };
 

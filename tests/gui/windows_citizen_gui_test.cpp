@@ -47,17 +47,8 @@ TEST(WindowsCitizen, TheExeCarriesItsManifest) {
     for (const char* entry : entries) EXPECT_NE(manifest.find(entry), std::string::npos) << entry;
 }
 
-class RunningProgram : public ::testing::Test {
+class RunningProgram : public ProgramTest {
 protected:
-    void SetUp() override {
-        ClearRecoveryFolder();
-        ASSERT_TRUE(app.launch(ReaderPath()));
-    }
-    void TearDown() override {
-        app.terminate();
-        ClearRecoveryFolder();
-    }
-
     std::vector<std::wstring> portItems() const {
         HWND port = GetDlgItem(app.main(), IDC_PORT);
         std::vector<std::wstring> items;
@@ -70,7 +61,6 @@ protected:
         return items;
     }
 
-    AppDriver app;
 };
 
 // Common controls 6 live side by side with version 5, under WinSxS, and a
