@@ -7,7 +7,7 @@
 #     job: the Windows link alone, KvrReader.exe with its recovery journal
 #     (each line written and flushed before its acknowledgement) and with
 #     recovery off (a file blocks the journal's folder), the POSIX link;
-#   - an unpaced download of 3,000 records, KvrReader.exe and kvr-read;
+#   - an unpaced download of 3,000 records, KvrReader.exe and kvr-download;
 #   - Load and Save of 100,000 lines in KvrReader.exe, next to a bare list
 #     box filled the fast way in the same run.
 set -e
@@ -114,9 +114,9 @@ latency "Ack latency at 1200 baud: Windows link alone" "$work/link.err"
 gui_latency on "Ack latency at 1200 baud: KvrReader.exe with the journal"
 gui_latency off "Ack latency at 1200 baud: KvrReader.exe, recovery off"
 start_sim "$work/port" "$work/native.err" --baud 1200 --dialect J
-"$native/kvr-read" --quiet "$work/port" >/dev/null
+"$native/kvr-download" --quiet "$work/port" >/dev/null
 wait $sim || true
-latency "Ack latency at 1200 baud: kvr-read (POSIX link)" "$work/native.err"
+latency "Ack latency at 1200 baud: kvr-download (POSIX link)" "$work/native.err"
 
 say "== Unpaced download of 3,000 records"
 awk 'BEGIN { print "JOB J3000"; print "STN S1 - 1.5 100 200 30"; print "BK S1 B1 0900000";
@@ -132,12 +132,12 @@ record "Unpaced download, 3,000 records: KvrReader.exe" "$rate"
 rm -f "$appdata/KVR Reader/Recovery/"*
 start_sim "$work/port" "$work/native-unpaced.err" --dialect J --start-delay 0 --records "$work/records.txt"
 t0=$(date +%s.%N)
-lines=$("$native/kvr-read" --quiet "$work/port" | wc -l)
+lines=$("$native/kvr-download" --quiet "$work/port" | wc -l)
 t1=$(date +%s.%N)
 wait $sim || true
 rate=$(awk -v n="$lines" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.0f records/s (%d in %.2f s, with the 0.3 s the port takes to open)", n / (b - a), n, b - a }')
-say "kvr-read: $rate"
-record "Unpaced download, 3,000 records: kvr-read" "$rate"
+say "kvr-download: $rate"
+record "Unpaced download, 3,000 records: kvr-download" "$rate"
 
 say "== Load and Save of 100,000 lines"
 awk 'BEGIN { for (i = 1; i <= 100000; i++) { if (i > 1) printf "\r\n";

@@ -54,6 +54,9 @@ bool PosixSerialLink::open(const std::string& path) {
 
 void PosixSerialLink::close() {
     if (fd_ >= 0) {
+        // Exclusive mode outlives the descriptor on a pty: without this, an
+        // unprivileged user could not open the same port again.
+        ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         fd_ = -1;
     }

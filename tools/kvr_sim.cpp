@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -33,6 +35,7 @@ Plays a KVR620/KVR680 total station sending its stored records.
 Connection:
   --pty [PATH]          create a pseudo-terminal (the default) and print its
                         path; with PATH, also make PATH a symbolic link to it
+                        (only a link is ever replaced; it is removed at exit)
   --device PATH         use an existing serial device instead (1200 8N1)
   --sessions N          serve N downloads one after the other (default 1,
                         0 = until killed); each starts when a receiver opens
@@ -48,6 +51,9 @@ Data:
                           BK  station target angle
                           MP  point code hangle vangle n1 n2 n3 n4 n5 n6 n7 n8
   --print-lines FILE    write the lines the receiver must show, one per line
+  --play FILE           play a capture (kvr-download --raw) back instead: its
+                        bytes, in its order, frame by frame, with the
+                        receiver's answers checked as usual
 
 Timing:
   --baud 1200           pace the bytes at that rate, 10 bits a byte
@@ -83,6 +89,7 @@ struct Options {
     Dialect dialect = Dialect::S;
     std::string recordsFile;
     std::string printLines;
+    std::string playFile;
     int baud = 0;
     int startDelayMs = 300;
     int timeoutSeconds = 10;
@@ -289,11 +296,87 @@ Status PlaySession(Line& line, const Options& options, const std::vector<Bytes>&
     return line.expectSilence("the last frame", timeoutMs);
 }
 
-int NumberArgument(int& i, int argc, char** argv) {
+// A capture as the instrument sent it: the bytes up to and with the sync
+// token, then each frame or control token; whatever follows the last whole
+// piece is a fragment the instrument sent before it stopped.
+struct Capture {
+    Bytes start;
+    bool validSync = false;
+    Dialect dialect = Dialect::S;
+    std::vector<Bytes> pieces;  // frames, tokens, or a last fragment
+};
+
+Capture SplitCapture(const Bytes& bytes) {
+    Capture capture;
+    std::size_t i = 0;
+    while (i < bytes.size() && i < 100 && bytes[i] != SOH && bytes[i] != ENQ) ++i;
+    std::size_t end = std::min(bytes.size(), i + 3);
+    capture.start.assign(bytes.begin(), bytes.begin() + end);
+    if (end - i == 3 && bytes[i] == ENQ && bytes[i + 2] == CR && (bytes[i + 1] == 'S' || bytes[i + 1] == 'J')) {
+        capture.validSync = true;
+        capture.dialect = bytes[i + 1] == 'S' ? Dialect::S : Dialect::J;
+    }
+    for (i = end; capture.validSync && i < bytes.size();) {
+        std::size_t left = bytes.size() - i;
+        std::size_t size = left;
+        if (left >= 3 && bytes[i] == ENQ && bytes[i + 2] == CR) size = 3;
+        else if (left >= kHeaderLength) {
+            std::size_t body = bodyLength(capture.dialect, bytes[i + 9]);
+            size = body == 0 ? kHeaderLength : std::min(left, kHeaderLength + body);
+        }
+        capture.pieces.emplace_back(bytes.begin() + long(i), bytes.begin() + long(i + size));
+        i += size;
+    }
+    return capture;
+}
+
+// Plays a capture: each whole frame is acknowledged as usual; a token, a
+// bad header or a fragment ends the session, after which the receiver must
+// be silent.
+Status PlayCapture(Line& line, const Capture& capture, int timeoutMs, Latencies& latencies) {
+    if (!line.send(capture.start)) return Gone;
+    if (!capture.validSync) return line.expectSilence("the capture's bad sync", timeoutMs);
+    Bytes answer, token(capture.start.end() - 3, capture.start.end());
+    if (line.receive(answer, 3, timeoutMs) != Ok) return Say("no echo of the sync token"), Gone;
+    if (answer != token) return Say("the echo was " + Hex(answer) + ", expected " + Hex(token)), Violation;
+    for (std::size_t n = 0; n < capture.pieces.size(); ++n) {
+        const Bytes& piece = capture.pieces[n];
+        if (!line.send(piece)) return Gone;
+        bool frame = piece.size() > kHeaderLength &&
+                     piece.size() == kHeaderLength + bodyLength(capture.dialect, piece[9]);
+        std::string position = "piece " + std::to_string(n + 1) + " of the capture";
+        if (!frame) return line.expectSilence(position, timeoutMs);
+        double sent = NowMs();
+        if (line.receive(answer, kHeaderLength, timeoutMs) != Ok) return Say("no acknowledgement for " + position), Gone;
+        latencies.samples.push_back(NowMs() - sent);
+        Bytes expected(piece.begin(), piece.begin() + kHeaderLength - 1);
+        expected.push_back(CR);
+        if (answer != expected) return Say("the acknowledgement of " + position + " was " + Hex(answer)), Violation;
+        if (std::equal(piece.begin() + 1, piece.begin() + 5, piece.begin() + 5)) return line.expectSilence("the last frame", timeoutMs);
+    }
+    return line.expectSilence("the end of the capture", timeoutMs);
+}
+
+// The link made by --pty goes when the simulator does, also when it is
+// stopped by a signal.
+char gLinkPath[4096] = {};
+
+void RemoveLink() {
+    if (gLinkPath[0]) unlink(gLinkPath);
+}
+
+extern "C" void OnStopSignal(int number) {
+    RemoveLink();
+    _exit(128 + number);
+}
+
+int NumberArgument(int& i, int argc, char** argv, long largest = 2147483647L) {
     if (i + 1 >= argc) throw std::string(argv[i]) + " needs a number";
     char* end = nullptr;
+    errno = 0;
     long value = std::strtol(argv[++i], &end, 10);
-    if (*end != '\0' || value < 0) throw std::string(argv[i - 1]) + " needs a number";
+    if (end == argv[i] || *end != '\0' || value < 0 || errno == ERANGE || value > largest)
+        throw std::string(argv[i - 1]) + " needs a number from 0 to " + std::to_string(largest);
     return int(value);
 }
 
@@ -318,9 +401,10 @@ Options ParseOptions(int argc, char** argv) {
             options.dialect = value == "S" ? Dialect::S : Dialect::J;
         } else if (arg == "--records") options.recordsFile = text();
         else if (arg == "--print-lines") options.printLines = text();
+        else if (arg == "--play") options.playFile = text();
         else if (arg == "--baud") options.baud = NumberArgument(i, argc, argv);
         else if (arg == "--start-delay") options.startDelayMs = NumberArgument(i, argc, argv);
-        else if (arg == "--timeout") options.timeoutSeconds = NumberArgument(i, argc, argv);
+        else if (arg == "--timeout") options.timeoutSeconds = NumberArgument(i, argc, argv, 2147483L);  // in ms it must fit
         else if (arg == "--garbage") options.garbage = NumberArgument(i, argc, argv);
         else if (arg == "--soh") options.soh = true;
         else if (arg == "--wrong-token") options.wrongToken = true;
@@ -359,6 +443,12 @@ int Run(int argc, char** argv) {
         records.clear();
         if (!ReadRecordFile(options.recordsFile, records, error)) return Say(error), Usage;
     }
+    Capture capture;
+    if (!options.playFile.empty()) {
+        std::ifstream file(options.playFile, std::ios::binary);
+        if (!file) return Say("cannot read " + options.playFile), Usage;
+        capture = SplitCapture(Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>()));
+    }
     std::vector<Bytes> frames;
     for (std::size_t i = 0; i < records.size(); ++i) {
         Bytes frame;
@@ -371,13 +461,24 @@ int Run(int argc, char** argv) {
         if (!out) return Say("cannot write " + options.printLines), Usage;
     }
 
+    if (!options.ptyLink.empty() && options.device.empty()) {
+        std::snprintf(gLinkPath, sizeof gLinkPath, "%s", options.ptyLink.c_str());
+        std::signal(SIGTERM, OnStopSignal);
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGHUP, OnStopSignal);
+    }
+    Status result = Ok;
     for (int session = 0; options.sessions == 0 || session < options.sessions; ++session) {
         bool isPty = options.device.empty();
         Pty pty;
         int fd;
         if (isPty) {
             // A fresh pty per session: a hang-up or a stale byte never carries over.
-            if (!OpenPty(pty, options.ptyLink, error)) return Say(error), Usage;
+            if (!OpenPty(pty, options.ptyLink, error)) {
+                if (session > 0) RemoveLink();
+                gLinkPath[0] = '\0';  // not ours
+                return Say(error), Usage;
+            }
             fd = pty.master;
             std::printf("%s\n", pty.slavePath.c_str());
             std::fflush(stdout);
@@ -389,12 +490,17 @@ int Run(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.startDelayMs));
         Line line(fd, isPty, options.baud);
         Latencies latencies;
-        Status status = PlaySession(line, options, frames, latencies);
+        Status status = options.playFile.empty() ? PlaySession(line, options, frames, latencies)
+                                                 : PlayCapture(line, capture, options.timeoutSeconds * 1000, latencies);
         latencies.report();
         close(fd);
-        if (status != Ok) return status;
+        if (status != Ok) {
+            result = status;
+            break;
+        }
     }
-    return Ok;
+    RemoveLink();
+    return result;
 }
 
 }  // namespace

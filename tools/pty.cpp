@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -38,6 +39,14 @@ bool OpenPty(Pty& pty, const std::string& linkPath, std::string& error) {
     close(slave);
 
     if (!linkPath.empty()) {
+        // Only a link may be replaced: a file or folder at that path is
+        // somebody's, not a port left behind.
+        struct stat existing;
+        if (lstat(linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+            error = "refusing to replace " + linkPath + ": it is not a symbolic link";
+            close(master);
+            return false;
+        }
         std::string temporary = linkPath + ".new";
         unlink(temporary.c_str());
         if (symlink(slavePath.c_str(), temporary.c_str()) != 0 || rename(temporary.c_str(), linkPath.c_str()) != 0) {

@@ -14,6 +14,7 @@ struct Pty {
 // Creates a pty in raw mode (no echo, no line editing, 8 bits). With a
 // non-empty linkPath, that path becomes a symbolic link to the slave,
 // replacing whatever link was there. On failure, error says why.
+// A link path that holds anything but a symbolic link is refused.
 bool OpenPty(Pty& pty, const std::string& linkPath, std::string& error);
 
 // True while some process holds the slave open. Linux reports a hang-up on

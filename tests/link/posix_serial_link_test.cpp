@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -72,6 +74,16 @@ TEST_F(PosixLinkTest, AppliesRawLineSettingsAt1200Baud8N1) {
     EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
     EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), tcflag_t(0));
+}
+
+// Open, close and open again the same port. Exclusive mode stays on a pty
+// after its descriptor closes unless it is let go, and then only root could
+// open it again: ctest also runs this as an unprivileged user.
+TEST_F(PosixLinkTest, ReopensTheSamePort) {
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(link_.open(pty_.slavePath)) << "round " << round << ": " << std::strerror(errno);
+        link_.close();
+    }
 }
 
 TEST_F(PosixLinkTest, WritesReachThePeer) {
