@@ -1,6 +1,7 @@
 // Engine, POSIX link and the simulated instrument together: kvr-sim on a
 // fresh pty, kvr-download downloading from it, both as real processes.
 #include "posix_serial_link.h"
+#include "pty.h"
 #include "record_list_rules.h"
 
 #include <gtest/gtest.h>
@@ -309,6 +310,35 @@ TEST_F(EndToEnd, BadUsageAndAPortThatCannotBeOpened) {
         EXPECT_EQ(reader.wait(10s), c.status) << c.args.back();
     }
     EXPECT_FALSE(std::ifstream(dir_ + "/never.txt").good()) << "a failed open left an output file";
+}
+
+// A field that holds an ESC sequence: escaped on a terminal, so it cannot
+// clear the screen; the bytes as they came in the list file.
+TEST_F(EndToEnd, ControlBytesAreEscapedOnlyOnATerminal) {
+    { std::ofstream records(dir_ + "/job.txt", std::ios::binary); records << "JOB \x1b[2J\x07\n"; }
+    tools::Pty terminal;
+    std::string error;
+    ASSERT_TRUE(tools::OpenPty(terminal, "", error)) << error;
+    int screen = open(terminal.slavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(screen, 0);
+    for (bool toTerminal : {true, false}) {
+        SCOPED_TRACE(toTerminal ? "terminal" : "list file");
+        Process sim({KVR_SIM, "--pty", port(), "--records", dir_ + "/job.txt", "--start-delay", "50"}, dir_ + "/sim.out");
+        ASSERT_TRUE(waitForPort());
+        std::vector<std::string> args = {KVR_DOWNLOAD, "-q", port()};
+        if (!toTerminal) args = {KVR_DOWNLOAD, "-q", "-o", dir_ + "/job-list.txt", port()};
+        Process reader(args, "", dir_ + "/read.err", screen);
+        EXPECT_EQ(reader.wait(20s), 0) << FileText(dir_ + "/read.err");
+        EXPECT_EQ(sim.wait(20s), 0);
+    }
+    close(screen);
+    fcntl(terminal.master, F_SETFL, O_NONBLOCK);
+    char shown[256] = {};
+    ssize_t length = read(terminal.master, shown, sizeof shown - 1);
+    close(terminal.master);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::string(shown, std::size_t(length)), "JOB: \\x1B[2J\\x07\n");  // a raw terminal: no CR added
+    EXPECT_EQ(FileText(dir_ + "/job-list.txt"), "JOB: \x1b[2J\x07");
 }
 
 // The simulator's own guards: numbers in range, only a link replaced by
