@@ -366,7 +366,10 @@ int Run(int argc, char** argv) {
             outputFailed = true;
             outputError = std::strerror(errno);
         }
-        if (outputFailed) std::remove(temporary.c_str());
+        // The lines before the error were acknowledged: the instrument will
+        // not send them again, so they are kept beside the old file.
+        if (outputFailed && sink.lines > 0) Say("the " + std::to_string(sink.lines) + " lines received before the error are kept in " + temporary);
+        else if (outputFailed) std::remove(temporary.c_str());
     } else if (!outputFailed && std::fflush(stdout) != 0) {
         outputFailed = true;
         outputError = std::strerror(errno);
