@@ -114,7 +114,7 @@ latency "Ack latency at 1200 baud: Windows link alone" "$work/link.err"
 gui_latency on "Ack latency at 1200 baud: KvrReader.exe with the journal"
 gui_latency off "Ack latency at 1200 baud: KvrReader.exe, recovery off"
 start_sim "$work/port" "$work/native.err" --baud 1200 --dialect J
-"$native/kvr-download" --quiet "$work/port" >/dev/null
+"$native/kvr-download" -q "$work/port" >/dev/null
 wait $sim || true
 latency "Ack latency at 1200 baud: kvr-download (POSIX link)" "$work/native.err"
 
@@ -132,7 +132,7 @@ record "Unpaced download, 3,000 records: KvrReader.exe" "$rate"
 rm -f "$appdata/KVR Reader/Recovery/"*
 start_sim "$work/port" "$work/native-unpaced.err" --dialect J --start-delay 0 --records "$work/records.txt"
 t0=$(date +%s.%N)
-lines=$("$native/kvr-download" --quiet "$work/port" | wc -l)
+lines=$("$native/kvr-download" -q "$work/port" | wc -l)
 t1=$(date +%s.%N)
 wait $sim || true
 rate=$(awk -v n="$lines" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.0f records/s (%d in %.2f s, with the 0.3 s the port takes to open)", n / (b - a), n, b - a }')
