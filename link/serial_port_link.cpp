@@ -43,6 +43,7 @@ SerialPortLink::~SerialPortLink() {
 }
 
 bool SerialPortLink::open(const std::string& name) {
+    close();  // a link that is still open lets go of its port first
     std::string path = DevicePathForPort(name);
     std::wstring widePath(path.size(), L'\0');
     int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), &widePath[0], int(widePath.size()));

@@ -1,5 +1,7 @@
 #include "record_list_rules.h"
 
+#include <algorithm>
+
 namespace kvr {
 
 namespace {
@@ -23,7 +25,10 @@ std::vector<std::string> RecordLinesFromText(const std::string& text) {
         while (end < text.size() && end - position < kLoadedLineLength) {
             if (text[end++] == '\n') break;
         }
-        std::string line = TrimLoadedLine(text.substr(position, end - position));
+        // A line read this way is a C string: it ends at its first NUL.
+        std::string piece = text.substr(position, end - position);
+        piece.resize(std::min(piece.size(), piece.find('\0')));
+        std::string line = TrimLoadedLine(piece);
         if (line.size() > 2) lines.push_back(line);
         position = end;
     }

@@ -19,7 +19,8 @@ std::string TrimLoadedLine(const std::string& piece);
 // The entries a file adds to the list. The text is the file as a text-mode
 // read gives it (CR LF already turned into LF). It is read in pieces of at
 // most 255 characters, each ending at a line end or at the limit; each piece
-// is trimmed, and only pieces longer than 2 characters are kept.
+// ends at its first NUL, as a C string does, is trimmed, and only pieces
+// longer than 2 characters are kept.
 std::vector<std::string> RecordLinesFromText(const std::string& text);
 
 // CR LF turned into LF, as reading in text mode does.

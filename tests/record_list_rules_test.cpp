@@ -41,6 +41,9 @@ TEST(RecordListRules, LoadedTextBecomesEntries) {
         {"a trailing Chinese character survives", "MP:  " + chinese + "\n", {"MP:  " + chinese}},
         {"control characters at the end go", std::string("abc\x01\x7F\n"), {"abc"}},
         {"empty file", "", {}},
+        {"a line ends at its first NUL", std::string("a\0bc\nxyz\0\0w\n\0\0\0x", 16), {"xyz"}},
+        {"a NUL after the limit's piece starts anew", std::string(300, 'C').replace(10, 1, 1, '\0'),
+         {std::string(10, 'C'), std::string(45, 'C')}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -11,6 +11,7 @@
 #include "resource_ids.h"
 
 #include <cstdio>
+#include <string>
 
 using namespace kvr::test;
 
@@ -44,9 +45,10 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(500);  // let the list repaint before the screenshot
 
     for (const std::wstring& line : app.lines()) {
-        char narrow[512];
-        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
-        std::printf("%s\n", narrow);
+        int length = WideCharToMultiByte(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0, nullptr, nullptr);
+        std::string narrow(std::size_t(length > 0 ? length : 0), '\0');
+        if (length > 0) WideCharToMultiByte(CP_UTF8, 0, line.data(), int(line.size()), &narrow[0], length, nullptr, nullptr);
+        std::printf("%s\n", narrow.c_str());
     }
     std::fflush(stdout);
 

@@ -420,13 +420,23 @@ Options ParseOptions(int argc, char** argv) {
 
 int OpenDevice(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
     termios settings;
-    if (fd < 0 || tcgetattr(fd, &settings) != 0) return -1;
-    cfmakeraw(&settings);
-    settings.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&settings, B1200);
-    cfsetospeed(&settings, B1200);
-    return tcsetattr(fd, TCSANOW, &settings) == 0 ? fd : -1;
+    bool ok = tcgetattr(fd, &settings) == 0;
+    if (ok) {
+        cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        cfsetispeed(&settings, B1200);
+        cfsetospeed(&settings, B1200);
+        ok = tcsetattr(fd, TCSANOW, &settings) == 0;
+    }
+    if (!ok) {
+        int error = errno;
+        close(fd);  // not left open behind a failed setup
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 int Run(int argc, char** argv) {

@@ -102,6 +102,10 @@ struct TransferCase {
     int signal = 0;  // sent to kvr-download during the transfer (Ctrl-C is SIGINT)
 };
 
+// The case's name, so that test names stay the same from build to build
+// (by default GoogleTest prints the struct's bytes, pointers included).
+void PrintTo(const TransferCase& c, std::ostream* out) { *out << c.name; }
+
 class EndToEnd : public ::testing::TestWithParam<TransferCase> {
 protected:
     void SetUp() override {
