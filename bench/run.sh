@@ -40,7 +40,8 @@ idle() {
     shift
     "$native/tests/pty-peer" "$com7" open-wait close-wait &
     peer=$!
-    while [ ! -L "$com7" ]; do sleep 0.01; done
+    tries=0
+    while [ ! -L "$com7" ] && kill -0 $peer 2>/dev/null && [ $tries -lt 500 ]; do tries=$((tries + 1)); sleep 0.01; done
     "$win/wine-run" "$win/bench/link_idle_bench.exe" COM7 1 "$@" >/dev/null  # start the server first
     "$native/tests/pty-peer" "$com7" open-wait close-wait &
     peer2=$!

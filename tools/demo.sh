@@ -32,7 +32,14 @@ for language in en zh; do
     markers=$(mktemp -d /tmp/kvr-demo-XXXXXX)
     "$native/kvr-sim" --pty "$com1" --dialect J >/dev/null 2>"$markers/sim.err" &
     sim=$!
-    while [ ! -L "$com1" ]; do sleep 0.01; done
+    tries=0
+    while [ ! -L "$com1" ] && kill -0 $sim 2>/dev/null && [ $tries -lt 500 ]; do tries=$((tries + 1)); sleep 0.01; done
+    if [ ! -L "$com1" ]; then
+        echo "the simulated instrument did not start:"; cat "$markers/sim.err"
+        kill $sim 2>/dev/null
+        status=1
+        continue
+    fi
     echo "== Download, $locale interface"
     LC_ALL= LC_MESSAGES= LANG=$locale "$win/wine-run" "$win/kvr-demo-drive.exe" \
         "Z:$(cd "$win" && pwd)/KvrReader.exe" "Z:$markers" &
