@@ -50,10 +50,9 @@ void InitMainDialog(HWND dialog) {
 
 // A line from the worker: shown and journalled before the engine goes on to
 // acknowledge it, unless the transfer is being cancelled, in which case the
-// record is not acknowledged either.
-// A line that cannot be kept (no memory left) must not be acknowledged: the
-// link is stopped before the engine writes the acknowledgement, and the
-// transfer fails with that reason.
+// record is not acknowledged either. A line that cannot be kept (no memory
+// left) is not acknowledged: the link is stopped before the engine writes
+// the acknowledgement, and the transfer fails with that reason.
 void AddReceivedLine(HWND dialog, const char* line) {
     if (gTransfer.link.stopRequested()) return;
     TakeWorkerTitle();  // the frame's title comes before its line

@@ -1,5 +1,6 @@
 #include "record_files.h"
 
+#include "file_bytes.h"
 #include "record_list.h"
 #include "record_list_rules.h"
 #include "resource_ids.h"
@@ -10,7 +11,6 @@
 #include <commdlg.h>
 #include <windows.h>
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -54,23 +54,7 @@ bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
         SetLastError(code);
         return false;
     }
-    bool ok = true;
-    try {
-        bytes.reserve(std::size_t(size.QuadPart));
-        char buffer[65536];
-        for (;;) {
-            DWORD read = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-                ok = false;
-                break;
-            }
-            if (read == 0) break;
-            bytes.append(buffer, read);
-        }
-    } catch (const std::bad_alloc&) {
-        ok = false;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
+    bool ok = ReadAllBytes(file, bytes, std::size_t(size.QuadPart));
     DWORD code = GetLastError();
     CloseHandle(file);
     SetLastError(code);
@@ -82,12 +66,7 @@ bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
 bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) != FALSE;
-    if (ok && written != bytes.size()) {
-        ok = false;
-        SetLastError(ERROR_WRITE_FAULT);  // a partial write is no success
-    }
+    bool ok = WriteAllBytes(file, bytes);
     // On the disk before it replaces the old file: a power cut just after
     // the save must not leave an empty or short file in its place.
     if (ok && !FlushFileBuffers(file)) ok = false;
@@ -106,7 +85,7 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
 // A virus scanner or an indexer often holds a fresh file open for a moment;
 // the replacement is tried again for about a second before it counts as
 // failed.
-bool ReplaceFile(const std::wstring& temporary, const std::wstring& target) {
+bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
@@ -153,14 +132,14 @@ bool SaveRecordList() {
         ReportSystemError();
         return false;
     }
-    if (!ReplaceFile(temporary, name)) {
+    if (!MoveIntoPlace(temporary, name)) {
         DWORD code = GetLastError();
         DeleteFileW(temporary.c_str());
         ReportFileError(code);
         return false;
     }
     // Every entry is in the file now, so the journal has done its work.
-    gRecords.markSaved(gRecords.size());
+    gRecords.markSaved();
     gJournal.discard();
     return true;
 }

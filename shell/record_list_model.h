@@ -20,9 +20,9 @@ public:
 
     // Everything received or loaded since the last successful Save.
     bool hasUnsaved() const { return saved_ < entries_.size(); }
-    // A Save wrote the first count entries, which is the whole list: Save
-    // and the commands that add entries never run at the same time.
-    void markSaved(std::size_t count) { saved_ = count < entries_.size() ? count : entries_.size(); }
+    // A Save wrote the whole list: Save and the commands that add entries
+    // never run at the same time.
+    void markSaved() { saved_ = entries_.size(); }
 
 private:
     std::vector<std::string> entries_;

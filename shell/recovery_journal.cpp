@@ -1,5 +1,6 @@
 #include "recovery_journal.h"
 
+#include "file_bytes.h"
 #include "record_list_rules.h"
 
 #include <shlobj.h>
@@ -20,26 +21,6 @@ std::wstring JournalName(unsigned attempt) {
     wsprintfW(name, L"journal-%04u%02u%02u-%02u%02u%02u-%lu-%u.txt", now.wYear, now.wMonth, now.wDay, now.wHour,
               now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
     return name;
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr)) return false;
-    if (written != bytes.size()) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return false;
-    }
-    return true;
-}
-
-bool ReadAll(HANDLE file, std::string& bytes) {
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) return false;
-        if (read == 0) return true;
-        bytes.append(buffer, read);
-    }
 }
 
 // Deletes a file through the handle that holds it, so nobody can open it in
@@ -105,7 +86,7 @@ bool RecoveryJournal::append(const std::vector<std::string>& entries) {
     }
     // The handle stays open after a failure: what the file already holds is
     // still this run's, and no other instance may take it while we run.
-    if (!WriteAll(file_, bytes) || !FlushFileBuffers(file_)) return fail();
+    if (!WriteAllBytes(file_, bytes) || !FlushFileBuffers(file_)) return fail();
     empty_ = false;
     return true;
 }
@@ -147,7 +128,7 @@ void LeftJournals::find() {
     std::vector<Found> readable;
     for (const Found& found : found_) {
         std::string bytes;
-        if (!ReadAll(found.file, bytes)) {
+        if (!ReadAllBytes(found.file, bytes)) {
             CloseHandle(found.file);
             continue;
         }

@@ -59,6 +59,15 @@ void ReleaseWorker() {
     gTransfer.worker = nullptr;
 }
 
+// Stops the worker at once and joins it. A write stuck on a line that takes
+// no bytes would otherwise hold it until its 5 s timeout.
+void StopWorker() {
+    if (!gTransfer.worker) return;
+    gTransfer.link.requestStop();
+    CancelSynchronousIo(gTransfer.worker);
+    ReleaseWorker();
+}
+
 void ShowProtocolError(int textId) {
     MessageBoxW(gTransfer.window, WideFromUtf8(text(textId)).c_str(), L"Error", MB_OK);
 }
@@ -133,7 +142,6 @@ void StartReceive() {
     std::string stale;
     gTransfer.title.take(stale);
     SetTransferState(TransferState::Receiving);
-    FlushView(gTransfer.window);
     SetWindowTextW(gTransfer.window, WideFromUtf8(text(TextOpeningPort)).c_str());
     wchar_t portName[kPortNameLength + 1] = {};
     GetDlgItemTextW(gTransfer.window, IDC_PORT, portName, int(kPortNameLength + 1));
@@ -156,13 +164,7 @@ void StartReceive() {
 
 // Runs on the main thread after the caller has claimed the ending.
 void AbortTransfer() {
-    if (gTransfer.worker) {
-        gTransfer.link.requestStop();
-        // A write stuck on a line that takes no bytes would otherwise hold
-        // the worker until its 5 s timeout.
-        CancelSynchronousIo(gTransfer.worker);
-        ReleaseWorker();
-    }
+    StopWorker();
     MessageBoxW(gTransfer.window, WideFromUtf8(text(TextCancelled)).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
     gTransfer.link.close();
     SetTransferState(TransferState::Idle);
@@ -216,12 +218,9 @@ void ReportSystemError() {
 
 void StopTransferQuietly() {
     if (CurrentTransferState() != TransferState::Receiving) return;
-    if (ClaimEnding() && gTransfer.worker) {
-        gTransfer.link.requestStop();
-        CancelSynchronousIo(gTransfer.worker);
-    }
-    // Either way the worker is about to end: it was stopped, or it has
-    // claimed the ending and posted its outcome, which then finds Idle.
+    // A worker that claimed the ending first has posted its outcome and is
+    // ending by itself; that outcome then finds Idle.
+    if (ClaimEnding()) StopWorker();
     ReleaseWorker();
     gTransfer.link.close();
     SetTransferState(TransferState::Idle);

@@ -12,11 +12,11 @@
 #include <windows.h>
 #else
 #include "posix_serial_link.h"
-#include <csignal>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -90,7 +90,7 @@ std::string LastErrorText() { return std::strerror(errno); }
 #endif
 
 PortLink* gPort = nullptr;
-volatile int gSignal = 0;
+volatile std::sig_atomic_t gSignal = 0;
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -261,7 +261,7 @@ bool ParseOptions(int argc, char** argv, Options& options, int& exitNow) {
     return true;
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return false;
     bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -277,7 +277,7 @@ bool SyncToDisk(std::FILE* file) {
 #endif
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 #else
@@ -306,7 +306,7 @@ int Run(int argc, char** argv) {
     std::vector<std::uint8_t> capture;
     if (!options.replay.empty()) {
         std::string bytes;
-        if (!ReadFile(options.replay, bytes)) {
+        if (!ReadWholeFile(options.replay, bytes)) {
             Say(options.replay + ": " + std::strerror(errno));
             return ExitLink;
         }
@@ -335,7 +335,7 @@ int Run(int argc, char** argv) {
     if (!options.output.empty()) {
         temporary = options.output + ".kvr-download-tmp";
         std::string old;
-        if (options.append && ReadFile(options.output, old)) separator = !old.empty();
+        if (options.append && ReadWholeFile(options.output, old)) separator = !old.empty();
         if (!(out = std::fopen(temporary.c_str(), "wb")) ||
             (!old.empty() && std::fwrite(old.data(), 1, old.size(), out) != old.size())) {
             Say(temporary + ": " + std::strerror(errno));
@@ -362,7 +362,7 @@ int Run(int argc, char** argv) {
     if (out != stdout) {
         bool synced = SyncToDisk(out);
         bool closed = std::fclose(out) == 0;
-        if (!outputFailed && (!synced || !closed || !ReplaceFile(temporary, options.output))) {
+        if (!outputFailed && (!synced || !closed || !MoveIntoPlace(temporary, options.output))) {
             outputFailed = true;
             outputError = std::strerror(errno);
         }

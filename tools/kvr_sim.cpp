@@ -227,6 +227,40 @@ struct Latencies {
     }
 };
 
+// The receiver's echo of the sync token.
+Status ExpectEcho(Line& line, const Bytes& token, int timeoutMs) {
+    Bytes answer;
+    if (line.receive(answer, 3, timeoutMs) != Ok) {
+        Say("no echo of the sync token");
+        return Gone;
+    }
+    if (answer != token) {
+        Say("the echo was " + Hex(answer) + ", expected " + Hex(token));
+        return Violation;
+    }
+    return Ok;
+}
+
+// Sends a record frame and checks its acknowledgement: the header's first
+// nine bytes and CR.
+Status ExchangeFrame(Line& line, const Bytes& frame, const std::string& position, int timeoutMs, Latencies& latencies) {
+    if (!line.send(frame)) return Gone;
+    double sent = NowMs();
+    Bytes answer;
+    if (line.receive(answer, kHeaderLength, timeoutMs) != Ok) {
+        Say("no acknowledgement for " + position);
+        return Gone;
+    }
+    latencies.samples.push_back(NowMs() - sent);
+    Bytes expected(frame.begin(), frame.begin() + kHeaderLength - 1);
+    expected.push_back(CR);
+    if (answer != expected) {
+        Say("the acknowledgement of " + position + " was " + Hex(answer) + ", expected " + Hex(expected));
+        return Violation;
+    }
+    return Ok;
+}
+
 Bytes Half(const Bytes& frame) { return Bytes(frame.begin(), frame.begin() + frame.size() / 2); }
 
 // One download, from the sync token to the receiver letting go.
@@ -242,15 +276,7 @@ Status PlaySession(Line& line, const Options& options, const std::vector<Bytes>&
     if (!line.send(start)) return Gone;
     if (options.soh || options.wrongToken || options.garbage >= 100) return line.expectSilence("a bad sync", timeoutMs);
 
-    Bytes answer;
-    if (line.receive(answer, 3, timeoutMs) != Ok) {
-        Say("no echo of the sync token");
-        return Gone;
-    }
-    if (answer != sync) {
-        Say("the echo was " + Hex(answer) + ", expected " + Hex(sync));
-        return Violation;
-    }
+    if (Status echo = ExpectEcho(line, sync, timeoutMs); echo != Ok) return echo;
 
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const Bytes& frame = frames[i];
@@ -279,19 +305,7 @@ Status PlaySession(Line& line, const Options& options, const std::vector<Bytes>&
             line.send({ENQ, 'Q', CR});
             return line.expectSilence("the end token", timeoutMs);
         }
-        if (!line.send(frame)) return Gone;
-        double sent = NowMs();
-        if (line.receive(answer, kHeaderLength, timeoutMs) != Ok) {
-            Say("no acknowledgement for " + position);
-            return Gone;
-        }
-        latencies.samples.push_back(NowMs() - sent);
-        Bytes expected(frame.begin(), frame.begin() + kHeaderLength - 1);
-        expected.push_back(CR);
-        if (answer != expected) {
-            Say("the acknowledgement of " + position + " was " + Hex(answer) + ", expected " + Hex(expected));
-            return Violation;
-        }
+        if (Status exchanged = ExchangeFrame(line, frame, position, timeoutMs, latencies); exchanged != Ok) return exchanged;
     }
     return line.expectSilence("the last frame", timeoutMs);
 }
@@ -336,22 +350,18 @@ Capture SplitCapture(const Bytes& bytes) {
 Status PlayCapture(Line& line, const Capture& capture, int timeoutMs, Latencies& latencies) {
     if (!line.send(capture.start)) return Gone;
     if (!capture.validSync) return line.expectSilence("the capture's bad sync", timeoutMs);
-    Bytes answer, token(capture.start.end() - 3, capture.start.end());
-    if (line.receive(answer, 3, timeoutMs) != Ok) return Say("no echo of the sync token"), Gone;
-    if (answer != token) return Say("the echo was " + Hex(answer) + ", expected " + Hex(token)), Violation;
+    Bytes token(capture.start.end() - 3, capture.start.end());
+    if (Status echo = ExpectEcho(line, token, timeoutMs); echo != Ok) return echo;
     for (std::size_t n = 0; n < capture.pieces.size(); ++n) {
         const Bytes& piece = capture.pieces[n];
-        if (!line.send(piece)) return Gone;
         bool frame = piece.size() > kHeaderLength &&
                      piece.size() == kHeaderLength + bodyLength(capture.dialect, piece[9]);
         std::string position = "piece " + std::to_string(n + 1) + " of the capture";
-        if (!frame) return line.expectSilence(position, timeoutMs);
-        double sent = NowMs();
-        if (line.receive(answer, kHeaderLength, timeoutMs) != Ok) return Say("no acknowledgement for " + position), Gone;
-        latencies.samples.push_back(NowMs() - sent);
-        Bytes expected(piece.begin(), piece.begin() + kHeaderLength - 1);
-        expected.push_back(CR);
-        if (answer != expected) return Say("the acknowledgement of " + position + " was " + Hex(answer)), Violation;
+        if (!frame) {
+            if (!line.send(piece)) return Gone;
+            return line.expectSilence(position, timeoutMs);
+        }
+        if (Status exchanged = ExchangeFrame(line, piece, position, timeoutMs, latencies); exchanged != Ok) return exchanged;
         if (std::equal(piece.begin() + 1, piece.begin() + 5, piece.begin() + 5)) return line.expectSilence("the last frame", timeoutMs);
     }
     return line.expectSilence("the end of the capture", timeoutMs);
