@@ -120,15 +120,15 @@ std::vector<std::wstring> AppDriver::lines() const {
     return lines;
 }
 
-void AppDriver::click(int id) const {
-    PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(main_, id)));
-}
+void AppDriver::click(int id) const { PostMessageW(GetDlgItem(main_, id), BM_CLICK, 0, 0); }
 
+// The focus moved there selects the whole text, which the typing replaces.
 void AppDriver::setPortName(const std::wstring& name) const {
-    SendMessageW(GetDlgItem(main_, IDC_PORT), WM_SETTEXT, 0, LPARAM(name.c_str()));
+    focus(IDC_PORT);
+    Sleep(200);
+    TypeText(name);
+    WaitUntil([&] { return controlText(IDC_PORT) == name; }, 5000);
 }
-
-void AppDriver::closeWindow() const { PostMessageW(main_, WM_CLOSE, 0, 0); }
 
 void AppDriver::pressKeyInPortBox(WPARAM virtualKey) const {
     HWND port = GetDlgItem(main_, IDC_PORT);
@@ -184,13 +184,14 @@ HWND AppDriver::typeFileName(const std::wstring& path, DWORD timeoutMs) const {
         },
         timeoutMs);
     if (!found) return nullptr;
-    SendMessageW(nameBox, WM_SETTEXT, 0, LPARAM(path.c_str()));
+    PostMessageW(dialog, WM_NEXTDLGCTL, WPARAM(nameBox), TRUE);
+    Sleep(200);
+    TypeText(path);
+    if (!WaitUntil([&] { return WindowText(nameBox) == path; }, timeoutMs)) return nullptr;
     return dialog;
 }
 
-void AppDriver::pressOk(HWND fileDialog) {
-    PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(fileDialog, IDOK)));
-}
+void AppDriver::pressOk(HWND fileDialog) { PostMessageW(GetDlgItem(fileDialog, IDOK), BM_CLICK, 0, 0); }
 
 bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
     HWND dialog = typeFileName(path, timeoutMs);
@@ -199,7 +200,7 @@ bool AppDriver::chooseFile(const std::wstring& path, DWORD timeoutMs) const {
     return WaitUntil([&] { return !IsWindow(dialog); }, timeoutMs);
 }
 
-void AppDriver::dismiss(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+void AppDriver::dismiss(HWND box) { PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0); }
 
 void AppDriver::focus(int id) const { PostMessageW(main_, WM_NEXTDLGCTL, WPARAM(GetDlgItem(main_, id)), TRUE); }
 
@@ -217,6 +218,20 @@ void TypeKeys(const std::vector<WORD>& keys) {
         up.ki.wVk = *key;
         up.ki.dwFlags = KEYEVENTF_KEYUP;
         inputs.push_back(up);
+    }
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text) {
+    std::vector<INPUT> inputs;
+    for (wchar_t c : text) {
+        INPUT key = {};
+        key.type = INPUT_KEYBOARD;
+        key.ki.wScan = c;
+        key.ki.dwFlags = KEYEVENTF_UNICODE;
+        inputs.push_back(key);
+        key.ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        inputs.push_back(key);
     }
     SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
 }

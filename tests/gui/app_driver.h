@@ -1,6 +1,9 @@
-// Works KvrReader.exe from another process, as a person would, through
-// window messages: clicks, the port box, the list, the title and the message
-// boxes. Text crosses processes as UTF-16 only, so everything here is wide.
+// Works KvrReader.exe from another process, as a person would: buttons are
+// clicked through the button itself (BM_CLICK), keys and typed text come
+// from the keyboard (SendInput) into the control that has the focus, and
+// the focus moves as Tab moves it (WM_NEXTDLGCTL). Only reading the window,
+// its list and its boxes uses plain messages. Text crosses processes as
+// UTF-16 only, so everything here is wide.
 #pragma once
 
 #include <windows.h>
@@ -43,9 +46,10 @@ public:
     bool enabled(int id) const;
     std::vector<std::wstring> lines() const;
 
+    // Clicks a button of the main dialog.
     void click(int id) const;
+    // Types a name into the port box, replacing what it holds.
     void setPortName(const std::wstring& name) const;
-    void closeWindow() const;
     // A key pressed in the port box's edit, as the keyboard delivers it: the
     // dialog manager moves the focus there, then the key goes through the
     // program's own message loop and IsDialogMessage.
@@ -61,10 +65,11 @@ public:
     // The open or save dialog: types the path into its file name box and
     // presses OK. False if no file dialog came up or it did not close.
     bool chooseFile(const std::wstring& path, DWORD timeoutMs = 20000) const;
-    // The same in two steps: the path typed into the open file dialog (which
-    // is returned, or null), then OK pressed.
+    // The same in two steps: the path typed into the file dialog's name box
+    // (the dialog is returned, or null), then OK clicked.
     HWND typeFileName(const std::wstring& path, DWORD timeoutMs = 20000) const;
     static void pressOk(HWND fileDialog);
+    // Clicks a box's OK button.
     static void dismiss(HWND box);
     // Clicks one of a message box's buttons (IDYES, IDNO, IDCANCEL, IDOK).
     static bool press(HWND box, int buttonId);
@@ -79,6 +84,8 @@ private:
 // the focus, as a person's would. Each key is pressed in order and the
 // modifiers among them are held until all are released at the end.
 void TypeKeys(const std::vector<WORD>& keys);
+// Characters typed on the keyboard, one after the other.
+void TypeText(const std::wstring& text);
 
 // The clipboard's Unicode text, or "" when it holds none.
 std::wstring ClipboardText();

@@ -85,9 +85,8 @@ TEST_F(DataSafety, CloseWithUnsavedLinesAsksCancelKeepsNoEnds) {
     EXPECT_EQ(app->lines(), received);
     EXPECT_EQ(RecoveryJournalFiles().size(), 1u);
 
-    // The title bar's close box asks the same; No ends without saving and
-    // gives up the journal.
-    PostMessageW(app->main(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    // Alt+F4 asks the same; No ends without saving and gives up the journal.
+    TypeKeys({VK_MENU, VK_F4});
     expectCloseQuestion(box);
     ASSERT_TRUE(AppDriver::press(box.window, IDNO));
     expectExit();

@@ -192,15 +192,15 @@ TEST_F(MainDialog, AboutOpensDuringATransferWhichGoesOn) {
     HWND about = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (about = app.findDialog(L"About")) != nullptr; }, 5000));
     std::size_t linesWhenOpened = app.lines().size();
-    // Escape does not close the About box.
-    PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
+    // Escape, typed while the About box is the active window, does not close it.
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == about; }, 5000)) << "the About box is not active";
+    TypeKeys({VK_ESCAPE});
     EXPECT_TRUE(WaitUntil([&] { return app.lines().size() == 5; }, 15000)) << "the transfer stopped behind the About box";
     EXPECT_LT(linesWhenOpened, 5u);
     EXPECT_TRUE(IsWindow(about));
     // The completion box comes up over the About box; then OK closes the About box.
     expectBox(L"Message", Text(TextReceiveFinished));
-    PostMessageW(about, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+    ASSERT_TRUE(AppDriver::press(about, IDOK));
 }
 
 // Close with a line received asks first; No stops the transfer, lets go of
