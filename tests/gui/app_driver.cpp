@@ -131,12 +131,9 @@ void AppDriver::setPortName(const std::wstring& name) const {
 }
 
 void AppDriver::pressKeyInPortBox(WPARAM virtualKey) const {
-    HWND port = GetDlgItem(main_, IDC_PORT);
-    HWND edit = FindWindowExW(port, nullptr, L"Edit", nullptr);
-    PostMessageW(main_, WM_NEXTDLGCTL, WPARAM(port), TRUE);
-    UINT scan = MapVirtualKeyW(UINT(virtualKey), MAPVK_VK_TO_VSC);
-    PostMessageW(edit, WM_KEYDOWN, virtualKey, LPARAM(1 | (scan << 16)));
-    PostMessageW(edit, WM_KEYUP, virtualKey, LPARAM(1 | (scan << 16) | (3u << 30)));
+    focus(IDC_PORT);
+    Sleep(200);
+    TypeKeys({WORD(virtualKey)});
 }
 
 std::vector<HWND> AppDriver::topLevelDialogs() const {

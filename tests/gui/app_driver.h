@@ -50,9 +50,9 @@ public:
     void click(int id) const;
     // Types a name into the port box, replacing what it holds.
     void setPortName(const std::wstring& name) const;
-    // A key pressed in the port box's edit, as the keyboard delivers it: the
-    // dialog manager moves the focus there, then the key goes through the
-    // program's own message loop and IsDialogMessage.
+    // A key pressed in the port box: the focus moves there as Tab moves it,
+    // then the key comes from the keyboard through the program's own
+    // message loop and IsDialogMessage.
     void pressKeyInPortBox(WPARAM virtualKey) const;
     // Moves the keyboard focus to a control, as Tab would.
     void focus(int id) const;
