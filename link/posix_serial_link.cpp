@@ -54,6 +54,8 @@ bool PosixSerialLink::open(const std::string& path) {
 
 void PosixSerialLink::close() {
     if (fd_ >= 0) {
+        // After a stop, bytes still queued for the line stay unsent.
+        if (stopRequested()) tcflush(fd_, TCOFLUSH);
         // Exclusive mode outlives the descriptor on a pty: without this, an
         // unprivileged user could not open the same port again.
         ioctl(fd_, TIOCNXCL);

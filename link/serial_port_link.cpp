@@ -11,6 +11,8 @@ namespace {
 constexpr double kByteMilliseconds = 10.0 * 1000.0 / 1200.0;  // start, 8 data, stop bit
 constexpr DWORD kQuietWaitLimit = 50;
 constexpr DWORD kStreamingWaitLimit = 20;
+// How long a write may wait for the line to take its bytes.
+constexpr DWORD kWriteLimit = 5000;
 
 double NowMilliseconds() {
     static const double ticksPerMillisecond = [] {
@@ -35,11 +37,15 @@ bool IsBareComName(const std::string& name) {
 
 std::string DevicePathForPort(const std::string& name) { return IsBareComName(name) ? "\\\\.\\" + name : name; }
 
-SerialPortLink::SerialPortLink() { stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+SerialPortLink::SerialPortLink() {
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
 
 SerialPortLink::~SerialPortLink() {
     close();
     if (stop_) CloseHandle(stop_);
+    if (done_) CloseHandle(done_);
 }
 
 bool SerialPortLink::open(const std::string& name) {
@@ -48,13 +54,16 @@ bool SerialPortLink::open(const std::string& name) {
     std::wstring widePath(path.size(), L'\0');
     int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), &widePath[0], int(widePath.size()));
     widePath.resize(std::size_t(length > 0 ? length : 0));
+    // Overlapped, so that a write waits on the stop event too: a stop that
+    // comes just before or during a write ends it, and no check can be
+    // passed a moment before the stop and then block.
     port_ = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port_ == INVALID_HANDLE_VALUE) return false;
 
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once with what is buffered
-    timeouts.WriteTotalTimeoutConstant = 5000;
+    // No driver write timeout: write() waits for at most kWriteLimit itself.
     if (!SetCommTimeouts(port_, &timeouts)) return false;
 
     DCB dcb = {};
@@ -85,6 +94,8 @@ bool SerialPortLink::open(const std::string& name) {
 
 void SerialPortLink::close() {
     if (port_ != INVALID_HANDLE_VALUE) {
+        // After a stop, bytes still queued in the driver stay unsent.
+        if (stopRequested()) PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
         CloseHandle(port_);
         port_ = INVALID_HANDLE_VALUE;
     }
@@ -115,9 +126,15 @@ void SerialPortLink::releaseFineTimer() {
 }
 
 // Reads what the driver holds, up to the n - got bytes still missing.
+// The bytes are queued already, so the read completes at once.
 bool SerialPortLink::readQueued(std::uint8_t* buffer, std::size_t n, std::size_t& got) {
+    OVERLAPPED operation = {};
+    operation.hEvent = done_;
+    ResetEvent(done_);
     DWORD read = 0;
-    if (!ReadFile(port_, buffer + got, DWORD(n - got), &read, nullptr)) return false;
+    if (!ReadFile(port_, buffer + got, DWORD(n - got), nullptr, &operation) && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    if (!GetOverlappedResult(port_, &operation, &read, TRUE)) return false;
     got += read;
     return true;
 }
@@ -179,11 +196,28 @@ bool SerialPortLink::waitAndRead(std::uint8_t* buffer, std::size_t n) {
 
 bool SerialPortLink::write(const std::uint8_t* bytes, std::size_t n) {
     if (stopRequested()) return failStopped();
+    OVERLAPPED operation = {};
+    operation.hEvent = done_;
+    ResetEvent(done_);
     DWORD written = 0;
-    if (!WriteFile(port_, bytes, DWORD(n), &written, nullptr)) return false;
+    if (!WriteFile(port_, bytes, DWORD(n), nullptr, &operation) && GetLastError() != ERROR_IO_PENDING) return false;
+    // One wait for the write and the stop: a stop that came after the check
+    // above is seen here, at once, however long the write would take.
+    HANDLE events[2] = {done_, stop_};
+    DWORD woken = WaitForMultipleObjects(2, events, FALSE, kWriteLimit);
+    if (woken != WAIT_OBJECT_0) {
+        // Stopped, or the line took no bytes for kWriteLimit: what is left
+        // of the write is withdrawn before the call returns.
+        CancelIoEx(port_, &operation);
+        PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
+        GetOverlappedResult(port_, &operation, &written, TRUE);
+        SetLastError(woken == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : ERROR_TIMEOUT);
+        return false;
+    }
+    if (!GetOverlappedResult(port_, &operation, &written, FALSE)) return false;
     if (written != n) {
-        // The 5 s write timeout ran out: the instrument did not take the
-        // bytes, and a lost acknowledgement is no success.
+        // The instrument did not take the bytes, and a lost acknowledgement
+        // is no success.
         SetLastError(ERROR_TIMEOUT);
         return false;
     }

@@ -8,7 +8,10 @@
 // queries every millisecond. Before a read's first byte, and when the line
 // is quiet, the wait starts at 1 ms and doubles up to 50 ms,
 // which keeps an idle link (no sync yet) well below 1% of a core. The stop
-// event ends any wait at once: that is how Cancel stops the worker.
+// event ends any wait at once: that is how Cancel stops the worker. Writes
+// are overlapped and wait on the same event, so a stop is never missed
+// between a check and a write, and nothing is sent once a stop has been
+// seen: what was still queued is purged.
 #pragma once
 
 #include "kvr_protocol.h"
@@ -44,7 +47,8 @@ public:
     bool write(const std::uint8_t* bytes, std::size_t n) override;
 
     // Callable from any thread: a waiting or later readExact or write fails
-    // at once with ERROR_OPERATION_ABORTED.
+    // at once with ERROR_OPERATION_ABORTED, and what a stopped write had not
+    // yet sent is withdrawn.
     void requestStop();
     bool stopRequested() const;
     // Withdraws a stop request, before the link serves a new transfer.
@@ -61,6 +65,7 @@ private:
 
     HANDLE port_ = INVALID_HANDLE_VALUE;
     HANDLE stop_ = nullptr;
+    HANDLE done_ = nullptr;  // signalled when the current read or write completes
     std::atomic<bool> fineTimer_{false};  // read by holdsFineTimer from any thread
 };
 

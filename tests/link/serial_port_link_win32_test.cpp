@@ -133,6 +133,31 @@ TEST(WindowsLink, WithPeerWriteThatTimesOutFails) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_TIMEOUT));
 }
 
+// Peer: open-wait close-wait. A stop while a write waits for a line that
+// takes no bytes ends that write at once, not at the write limit.
+TEST(WindowsLink, WithPeerStopEndsAWaitingWrite) {
+    SerialPortLink link;
+    ASSERT_TRUE(link.open(kPort)) << GetLastError();
+    std::vector<std::uint8_t> bytes(1 << 20, 'x');
+    std::atomic<bool> ok{true};
+    std::atomic<DWORD> error{0};
+    Clock::time_point returned;
+    std::thread worker([&] {
+        ok = link.write(bytes.data(), bytes.size());
+        error = GetLastError();
+        returned = Clock::now();
+    });
+    std::this_thread::sleep_for(1000ms);  // the line has backed up by now
+    Clock::time_point stopped = Clock::now();
+    link.requestStop();
+    worker.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, DWORD(ERROR_OPERATION_ABORTED));
+    double milliseconds = std::chrono::duration<double, std::milli>(returned - stopped).count();
+    EXPECT_LT(milliseconds, 1000.0);
+    std::printf("stop to return of a write: %.2f ms\n", milliseconds);
+}
+
 class CollectingSink : public TransferSink {
 public:
     void setTitle(const std::string&) override {}
