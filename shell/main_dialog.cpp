@@ -54,14 +54,13 @@ void InitMainDialog(HWND dialog) {
 // left) is not acknowledged: the link is stopped before the engine writes
 // the acknowledgement, and the transfer fails with that reason.
 void AddReceivedLine(HWND dialog, const char* line) {
-    if (gTransfer.link.stopRequested()) return;
+    if (!WorkerUpdatesWanted()) return;
     TakeWorkerTitle();  // the frame's title comes before its line
     try {
         AppendReceivedEntry(dialog, line);
         JournalReceivedEntries(dialog, {line});
     } catch (const std::bad_alloc&) {
-        gTransfer.sinkError = ERROR_NOT_ENOUGH_MEMORY;
-        gTransfer.link.requestStop();
+        StopTransferForSinkError(ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -162,5 +161,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     BuildFileFilter();
     INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1000};
     InitCommonControlsEx(&controls);
-    return int(DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0));
+    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    EndTransferAtExit();
+    return int(result);
 }

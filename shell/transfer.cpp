@@ -34,38 +34,47 @@ private:
     bool linesSent_ = false;
 };
 
-bool ClaimEnding() { return InterlockedCompareExchange(&gTransfer.ending, 1, 0) == 0; }
-
 // Waits for the worker to end while answering the messages it sends to this
 // thread, so a worker inside SendMessage is released rather than deadlocked.
-void WaitForWorker(DWORD timeoutMs) {
-    if (!gTransfer.worker) return;
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) return;
-        DWORD result = MsgWaitForMultipleObjects(1, &gTransfer.worker, FALSE, timeoutMs - elapsed, QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1) return;  // ended, timed out or failed
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
-// A worker that has ended (or is about to) is waited for and released.
+// Once stopped, or once it has posted its outcome, the worker ends promptly:
+// every wait of the link also waits for the stop.
 void ReleaseWorker() {
     if (!gTransfer.worker) return;
-    WaitForWorker(INFINITE);
+    for (;;) {
+        DWORD result = MsgWaitForMultipleObjects(1, &gTransfer.worker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + 1) break;  // ended, or the wait failed
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     CloseHandle(gTransfer.worker);
     gTransfer.worker = nullptr;
 }
 
-// Stops the worker at once and joins it. A write stuck on a line that takes
-// no bytes would otherwise hold it until its 5 s timeout.
+// The outcome a joined worker posted is no longer news once the main thread
+// has ended the transfer itself.
+void DiscardPostedOutcome() {
+    MSG message;
+    HWND window = gTransfer.window;
+    while (PeekMessageW(&message, window, WM_APP_TRANSFER_FAILED, WM_APP_TRANSFER_FAILED, PM_REMOVE)) {
+    }
+    if (gCompletionMessage)
+        while (PeekMessageW(&message, window, gCompletionMessage, gCompletionMessage, PM_REMOVE)) {
+        }
+}
+
+// Stops the worker at once and joins it.
 void StopWorker() {
-    if (!gTransfer.worker) return;
+    gTransfer.dropUpdates = true;
     gTransfer.link.requestStop();
-    CancelSynchronousIo(gTransfer.worker);
+    if (!gTransfer.worker) return;
     ReleaseWorker();
+    DiscardPostedOutcome();
+}
+
+// Whether a report box that has just returned still speaks for a transfer
+// nobody else has ended meanwhile.
+bool StillCurrent(unsigned serial) {
+    return gTransfer.serial == serial && !gTransfer.ending && CurrentTransferState() == TransferState::Receiving;
 }
 
 void ShowProtocolError(int textId) {
@@ -77,15 +86,30 @@ DWORD WINAPI ReceiveWorker(LPVOID parameter) {
     WindowSink sink(context.window);
     ReceiveOutcome outcome = ReceiveEngine().run(context.link, sink);
     DWORD error = GetLastError();
-    if (!ClaimEnding()) return 0;  // Cancel or Close got there first and cleans up
-
-    if (outcome == ReceiveOutcome::Completed) {
-        context.link.close();
-        PostMessageA(context.window, gCompletionMessage, 0, 0);
-    } else {
-        PostMessageA(context.window, WM_APP_TRANSFER_FAILED, WPARAM(outcome), LPARAM(error));
-    }
+    if (outcome == ReceiveOutcome::Completed) context.link.close();
+    InterlockedExchange(&context.outcomePosted, 1);
+    if (outcome == ReceiveOutcome::Completed)
+        PostMessageW(context.window, gCompletionMessage, 0, 0);
+    else
+        PostMessageW(context.window, WM_APP_TRANSFER_FAILED, WPARAM(outcome), LPARAM(error));
     return 0;
+}
+
+// Cancel while the worker's outcome is already posted: that outcome is taken
+// out of the queue and handled now.
+bool HandlePostedOutcome() {
+    if (InterlockedCompareExchange(&gTransfer.outcomePosted, 0, 0) == 0) return false;
+    ReleaseWorker();  // it ends right after posting
+    MSG message;
+    if (PeekMessageW(&message, gTransfer.window, WM_APP_TRANSFER_FAILED, WM_APP_TRANSFER_FAILED, PM_REMOVE)) {
+        OnTransferFailed(ReceiveOutcome(message.wParam), DWORD(message.lParam));
+        return true;
+    }
+    if (gCompletionMessage && PeekMessageW(&message, gTransfer.window, gCompletionMessage, gCompletionMessage, PM_REMOVE)) {
+        OnTransferComplete();
+        return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -107,38 +131,61 @@ bool TitleHandOver::take(std::string& title) {
     return waiting;
 }
 
+bool WorkerUpdatesWanted() { return CurrentTransferState() == TransferState::Receiving && !gTransfer.dropUpdates; }
+
+void StopTransferForSinkError(DWORD error) {
+    gTransfer.sinkError = error;
+    gTransfer.dropUpdates = true;
+    gTransfer.link.requestStop();
+}
+
 void TakeWorkerTitle() {
     std::string title;
     if (!gTransfer.title.take(title)) return;
-    if (CurrentTransferState() != TransferState::Receiving || gTransfer.link.stopRequested()) return;
+    if (!WorkerUpdatesWanted()) return;
     SetTitleSoon(gTransfer.window, WideFromUtf8(title));
 }
 
 TransferState CurrentTransferState() { return TransferState(InterlockedCompareExchange(&gTransfer.state, 0, 0)); }
 
-void SetTransferState(TransferState state) {
+void SetTransferState(TransferState state, const wchar_t* recvCaption) {
     InterlockedExchange(&gTransfer.state, LONG(state));
     HWND window = gTransfer.window;
     FlushView(window);  // a title still waiting must not cover the new one
     bool idle = state == TransferState::Idle;
+    SendMessageW(window, WM_SETREDRAW, FALSE, 0);
+    auto enableFileControls = [window](bool enable) {
+        EnableWindow(GetDlgItem(window, IDC_LOAD), enable);
+        EnableWindow(GetDlgItem(window, IDC_SAVE), enable);
+        EnableWindow(GetDlgItem(window, IDC_PORT), enable);
+    };
+    if (!idle) enableFileControls(false);
     if (idle) SetWindowTextW(window, WideFromUtf8(text(TextIdleTitle)).c_str());
-    EnableWindow(GetDlgItem(window, IDC_LOAD), idle);
-    EnableWindow(GetDlgItem(window, IDC_SAVE), idle);
-    EnableWindow(GetDlgItem(window, IDC_PORT), idle);
     EnableWindow(GetDlgItem(window, IDC_RECV), TRUE);
-    SetDlgItemTextW(window, IDC_RECV, WideFromUtf8(text(idle ? TextRecvCaption : TextCancelCaption)).c_str());
+    std::wstring caption = recvCaption ? recvCaption : WideFromUtf8(text(idle ? TextRecvCaption : TextCancelCaption));
+    SetDlgItemTextW(window, IDC_RECV, caption.c_str());
+    if (idle) enableFileControls(true);
+    SendMessageW(window, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void StartReceive() {
     if (CurrentTransferState() == TransferState::Receiving) {
-        // The button is Cancel. If the worker is already ending the transfer
-        // (a completion or an error on its way), that ending stands.
-        if (ClaimEnding()) AbortTransfer();
+        // The button is Cancel. An ending under way (its box is up) stands;
+        // a failure's report on screen gives way; an outcome already posted
+        // is shown; otherwise the worker is stopped here.
+        if (gTransfer.ending) return;
+        if (!gTransfer.reporting && HandlePostedOutcome()) return;
+        AbortTransfer();
         return;
     }
-    ReleaseWorker();  // a worker that ended through its own abort
-    InterlockedExchange(&gTransfer.ending, 0);
+    ReleaseWorker();  // a worker whose outcome was handled
+    ++gTransfer.serial;
+    gTransfer.ending = false;
+    gTransfer.reporting = false;
+    gTransfer.dropUpdates = false;
     gTransfer.sinkError = 0;
+    InterlockedExchange(&gTransfer.outcomePosted, 0);
     std::string stale;
     gTransfer.title.take(stale);
     SetTransferState(TransferState::Receiving);
@@ -148,22 +195,26 @@ void StartReceive() {
     gTransfer.portName = Utf8FromWide(PortNameFromBox(portName));
 
     gTransfer.link.clearStopRequest();
-    // The system error box has no owner, so Close may end the transfer
-    // while it is up; then the abort is not shown.
+    unsigned serial = gTransfer.serial;
+    // The system error box has no owner, so Cancel or Close may end the
+    // transfer while it is up; then the abort is not shown twice.
     if (!gTransfer.link.open(gTransfer.portName)) {
+        gTransfer.reporting = true;
         ReportSystemError();
-        if (ClaimEnding()) AbortTransfer();
+        if (StillCurrent(serial)) AbortTransfer();
         return;
     }
     gTransfer.worker = CreateThread(nullptr, 0, ReceiveWorker, &gTransfer, 0, nullptr);
     if (!gTransfer.worker) {
+        gTransfer.reporting = true;
         ReportSystemError();
-        if (ClaimEnding()) AbortTransfer();
+        if (StillCurrent(serial)) AbortTransfer();
     }
 }
 
-// Runs on the main thread after the caller has claimed the ending.
 void AbortTransfer() {
+    gTransfer.ending = true;
+    gTransfer.reporting = false;
     StopWorker();
     MessageBoxW(gTransfer.window, WideFromUtf8(text(TextCancelled)).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
     gTransfer.link.close();
@@ -171,21 +222,31 @@ void AbortTransfer() {
 }
 
 void OnTransferComplete() {
-    FlushView(gTransfer.window);  // the last lines and counters, behind the box
     bool receiving = CurrentTransferState() == TransferState::Receiving;
+    // While receiving, only this transfer's worker completes it; a message
+    // left from a transfer that was ended, or sent by another program, is
+    // not a completion.
+    if (receiving && (gTransfer.ending || InterlockedCompareExchange(&gTransfer.outcomePosted, 0, 0) == 0)) return;
+    unsigned serial = gTransfer.serial;
+    if (receiving) {
+        gTransfer.ending = true;
+        ReleaseWorker();  // it ended right after posting
+    }
+    FlushView(gTransfer.window);  // the last lines and counters, behind the box
     MessageBoxW(gTransfer.window, WideFromUtf8(text(receiving ? TextReceiveFinished : TextSendOver)).c_str(), L"Message",
                 MB_OK | MB_ICONINFORMATION);
-    ReleaseWorker();  // it ended right after posting
-    if (CurrentTransferState() != TransferState::Receiving) return;  // Close already stopped it
-    SetTransferState(TransferState::Idle);
-    SetDlgItemTextW(gTransfer.window, IDC_RECV, gTransfer.recvCaption);
+    if (!receiving || gTransfer.serial != serial || CurrentTransferState() != TransferState::Receiving) return;
+    SetTransferState(TransferState::Idle, gTransfer.recvCaption);
 }
 
-// The worker claimed the ending and has ended (or is about to): the cause
-// first, then the abort.
+// The worker has posted a failure and ends: the cause first, then the abort,
+// unless Cancel or Close ended the transfer while the cause was up.
 void OnTransferFailed(ReceiveOutcome outcome, DWORD error) {
+    if (CurrentTransferState() != TransferState::Receiving || gTransfer.ending || gTransfer.reporting) return;
     ReleaseWorker();
     FlushView(gTransfer.window);
+    unsigned serial = gTransfer.serial;
+    gTransfer.reporting = true;
     switch (outcome) {
     case ReceiveOutcome::FrameHeadError: ShowProtocolError(TextFrameHeadError); break;
     case ReceiveOutcome::InstrumentError: ShowProtocolError(TextInstrumentError); break;
@@ -195,9 +256,7 @@ void OnTransferFailed(ReceiveOutcome outcome, DWORD error) {
         ReportSystemError();
         break;
     }
-    // The system error box has no owner, so Close may have ended the
-    // transfer while it was up.
-    if (CurrentTransferState() == TransferState::Receiving) AbortTransfer();
+    if (StillCurrent(serial)) AbortTransfer();
 }
 
 std::string SystemErrorText(DWORD code) {
@@ -218,12 +277,18 @@ void ReportSystemError() {
 
 void StopTransferQuietly() {
     if (CurrentTransferState() != TransferState::Receiving) return;
-    // A worker that claimed the ending first has posted its outcome and is
-    // ending by itself; that outcome then finds Idle.
-    if (ClaimEnding()) StopWorker();
-    ReleaseWorker();
+    gTransfer.ending = true;
+    gTransfer.reporting = false;
+    StopWorker();
     gTransfer.link.close();
     SetTransferState(TransferState::Idle);
+}
+
+void EndTransferAtExit() {
+    gTransfer.dropUpdates = true;
+    gTransfer.link.requestStop();
+    ReleaseWorker();
+    gTransfer.link.close();
 }
 
 }  // namespace kvr

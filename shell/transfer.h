@@ -9,18 +9,19 @@
 // leaves; its outcome reaches the window as one posted message, and the
 // main thread shows the report and runs the abort or the completion.
 //
-// Who ends a transfer: exactly one of Cancel or Close (the main thread) and
-// the worker's outcome. Each claims the ending with one interlocked
-// exchange; the loser does nothing more. So the port is closed exactly
-// once, also when an outcome crosses a Cancel, and the user sees one
-// coherent set of boxes.
+// Who ends a transfer: the main thread alone. Cancel, Close, a failure's
+// report and the completion all run there; the first to begin the ending
+// marks it, and a report box that returns finds whether the transfer it
+// reported still stands. Cancel works at every moment: while a failure's
+// report is up it ends the transfer at once; when the worker's outcome is
+// already on its way, that outcome is shown, since it happened first.
 //
 // Cancel never kills the worker. It asks the link to stop, which ends any
-// wait inside readExact at once, and then joins the worker while it keeps
-// answering the messages the worker sends; the dialog drops the worker's
-// title and line updates once the stop is requested, so nothing from a
-// cancelled worker reaches the window and neither thread can block the
-// other.
+// wait inside readExact or write at once, and then joins the worker while
+// it keeps answering the messages the worker sends; the window drops the
+// worker's title and line updates from the moment it decided to stop, so
+// nothing from a cancelled worker reaches the list and neither thread can
+// block the other. The program never ends with a worker still running.
 #pragma once
 
 #include "kvr_protocol.h"
@@ -79,17 +80,28 @@ struct TransferContext {
     wchar_t path[kPathLength + 1] = {};        // file name buffer of Load and Save
     HWND window = nullptr;                     // the main dialog
     volatile LONG state = LONG(TransferState::Idle);
-    volatile LONG ending = 0;                  // 1 once someone has claimed this transfer's end
-    DWORD sinkError = 0;                       // why the window stopped the transfer, or 0
     TitleHandOver title;                       // the worker's newest title
     wchar_t recvCaption[64] = {};              // the dialog's own Recv caption, in its language
+    // Set by the worker just before it posts its outcome.
+    volatile LONG outcomePosted = 0;
+    // Main thread only, for the transfer numbered `serial`:
+    unsigned serial = 0;
+    bool ending = false;       // its abort or completion has begun
+    bool reporting = false;    // the cause of its failure is on screen
+    bool dropUpdates = false;  // its titles and lines are no longer shown
+    DWORD sinkError = 0;       // why the window stopped it, or 0
 };
 
 extern TransferContext gTransfer;
 extern UINT gCompletionMessage;  // "ORVA_HEAD"
 
 TransferState CurrentTransferState();
-void SetTransferState(TransferState state);
+// Sets every control of the state, then paints them at once. Going to
+// Idle, Load, Save and the port box are enabled last; going to Receiving,
+// they are disabled first: whoever sees Load enabled sees the rest of Idle.
+// recvCaption replaces the Idle caption (after a completion).
+void SetTransferState(TransferState state, const wchar_t* recvCaption = nullptr);
+// The Recv button: starts a receive in Idle, cancels one while Receiving.
 void StartReceive();
 void AbortTransfer();
 void OnTransferComplete();
@@ -104,5 +116,13 @@ std::string SystemErrorText(DWORD code);
 // Stops a running transfer without a word and returns to Idle: the worker
 // is joined and the port closed. For Close, which has asked the user first.
 void StopTransferQuietly();
+// At exit, after the window has gone: the worker, if any, is stopped and
+// joined, and the port closed.
+void EndTransferAtExit();
+// Main thread: whether the worker's titles and lines are still wanted.
+bool WorkerUpdatesWanted();
+// Main thread: the window cannot keep a line; the transfer stops before the
+// line's acknowledgement and fails with this error code.
+void StopTransferForSinkError(DWORD error);
 
 }  // namespace kvr
