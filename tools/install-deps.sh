@@ -1,11 +1,15 @@
 #!/bin/sh
 # Installs what the build and the tests need on a Debian machine, and the two
 # locales the tests use. Quiet and quick when everything is already there.
+# With "fuzz": clang and its libFuzzer runtime, for `make fuzz`.
 set -e
 
 PACKAGES="cmake make g++ libgtest-dev googletest \
 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
 xvfb locales fonts-wqy-microhei x11-apps imagemagick"
+if [ "$1" = fuzz ]; then
+    PACKAGES="cmake make clang libclang-rt-dev libgtest-dev"
+fi
 
 missing=""
 for package in $PACKAGES; do
@@ -23,6 +27,8 @@ if [ -n "$missing" ]; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
 fi
+
+[ "$1" = fuzz ] && exit 0
 
 need_locales=""
 for name in en_US zh_CN; do
