@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace kvr::test;
+using namespace kvr::drive;
 
 namespace {
 

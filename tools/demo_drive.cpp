@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-using namespace kvr::test;
+using namespace kvr::drive;
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {

@@ -1,6 +1,6 @@
 // Big lists and fast downloads through the real KvrReader.exe under Wine.
 // Nothing here asserts a time: make bench prints the figures.
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "gui_test_support.h"
 #include "resource_ids.h"
 

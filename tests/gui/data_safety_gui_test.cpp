@@ -1,7 +1,7 @@
 // What protects the user's list: the question on Close, the recovery
 // journal, and saves that keep every byte. The real KvrReader.exe under
 // Wine, worked through its own boxes and keys.
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "gui_test_support.h"
 #include "resource_ids.h"
 

@@ -2,11 +2,12 @@
 // interface language, conversions, and file bytes.
 #pragma once
 
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "texts.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -84,6 +85,7 @@ protected:
         ASSERT_TRUE(app.launch(ReaderPath())) << "the main dialog did not appear";
     }
     void TearDown() override {
+        if (HasFailure()) std::printf("%s\n", SimBroker::state().c_str());
         app.terminate();
         ClearRecoveryFolder();
     }

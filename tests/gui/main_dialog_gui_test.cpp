@@ -1,6 +1,6 @@
 // The real KvrReader.exe under Wine, worked from this process through window
 // messages, against the simulated instrument on COM1.
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "gui_test_support.h"
 #include "resource_ids.h"
 #include "texts.h"
@@ -61,8 +61,10 @@ protected:
         EXPECT_EQ(status, 0) << "the simulated instrument saw a protocol fault";
     }
 
+    // Gives up early when the simulator has ended short of them.
     bool waitForLines(std::size_t count) {
-        return WaitUntil([&] { return app.lines().size() >= count; }, kBoxTimeout);
+        WaitUntil([&] { return app.lines().size() >= count || sim.ended(); }, kBoxTimeout);
+        return WaitUntil([&] { return app.lines().size() >= count; }, 1000);
     }
 
     SimBroker sim;

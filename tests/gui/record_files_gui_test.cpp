@@ -1,6 +1,6 @@
 // Save and Load through the real common file dialogs, driven from another
 // process: the path is typed into the dialog's file name box.
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "gui_test_support.h"
 #include "resource_ids.h"
 #include "texts.h"

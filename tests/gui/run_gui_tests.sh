@@ -21,11 +21,25 @@ if [ -z "$DISPLAY" ]; then
 fi
 sh "$(dirname "$0")/sim_broker.sh" "$simdir" "$native/kvr-sim" "$win/com1" &
 broker=$!
-KVR_SIM_DIR=$simdir KVR_READER_EXE="$win/KvrReader.exe" "$win/wine-run" "$@"
+# Wine's own diagnostics (of the test program and of every KvrReader.exe it
+# starts) go to a file, not into the test's output; a failure shows their end.
+KVR_SIM_DIR=$simdir KVR_READER_EXE="$win/KvrReader.exe" "$win/wine-run" "$@" 2>"$simdir/wine.err" >"$simdir/out"
 status=$?
+cat "$simdir/out"
+# A filter that names no case must not pass as a run.
+if grep -q "Running 0 tests" "$simdir/out"; then
+    echo "no test case matches: $*"
+    status=1
+fi
 touch "$simdir/stop"
 wait $broker
-[ $status -eq 0 ] || { echo "--- simulator log"; cat "$simdir/sim.err" 2>/dev/null; }
+if [ $status -ne 0 ]; then
+    lines=$(wc -l <"$simdir/wine.err")
+    if [ "$lines" -gt 0 ]; then
+        echo "--- the last 20 of $lines lines on standard error (Wine's diagnostics among them)"
+        tail -n 20 "$simdir/wine.err"
+    fi
+fi
 WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true
 [ -n "$started_x" ] && kill $started_x 2>/dev/null
 rm -rf "$simdir"

@@ -13,12 +13,15 @@ pid=
 while [ ! -f "$dir/stop" ]; do
     if [ -f "$dir/request" ]; then
         args=$(tr -d "\r" <"$dir/request")
-        rm -f "$dir/request" "$dir/ready" "$dir/done"
+        rm -f "$dir/request" "$dir/ready"
         if [ -n "$pid" ]; then
             pkill -P "$pid" 2>/dev/null
             kill "$pid" 2>/dev/null
             wait "$pid" 2>/dev/null
         fi
+        # Only once the previous simulator has ended: its status must not
+        # pass for the new one's.
+        rm -f "$dir/done"
         rm -f "$link"
         (
             # shellcheck disable=SC2086

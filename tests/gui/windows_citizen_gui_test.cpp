@@ -1,6 +1,6 @@
 // KvrReader.exe as a Windows program: its manifest, the common controls it
 // gets, and the ports it offers.
-#include "app_driver.h"
+#include "sim_broker.h"
 #include "gui_test_support.h"
 #include "resource_ids.h"
 

@@ -2,14 +2,12 @@
 
 #include "resource_ids.h"
 
-#include <shlobj.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-namespace kvr::test {
+namespace kvr::drive {
 
 std::wstring Widen(const std::string& utf8) {
     int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
@@ -260,76 +258,4 @@ bool AppDriver::press(HWND box, int buttonId) {
     return WaitUntil([&] { return !IsWindow(box); }, 5000);
 }
 
-std::wstring RecoveryFolderPath() {
-    wchar_t local[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
-    return std::wstring(local) + L"\\KVR Reader\\Recovery";
-}
-
-std::vector<std::wstring> RecoveryJournalFiles() {
-    std::vector<std::wstring> files;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((RecoveryFolderPath() + L"\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return files;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(RecoveryFolderPath() + L"\\" + data.cFileName);
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
-    return files;
-}
-
-void ClearRecoveryFolder() {
-    for (const std::wstring& file : RecoveryJournalFiles()) DeleteFileW(file.c_str());
-}
-
-SimBroker::SimBroker() {
-    const char* dir = std::getenv("KVR_SIM_DIR");
-    unixDir_ = dir ? dir : "";
-}
-
-std::string SimBroker::windowsPath(const std::string& name) const { return WindowsPath(unixDir_ + "/" + name); }
-
-bool SimBroker::start(const std::string& arguments) {
-    DeleteFileA(windowsPath("ready").c_str());
-    DeleteFileA(windowsPath("done").c_str());
-    {
-        std::ofstream request(windowsPath("request.tmp"), std::ios::binary);
-        request << arguments << "\n";
-    }
-    MoveFileExA(windowsPath("request.tmp").c_str(), windowsPath("request").c_str(), MOVEFILE_REPLACE_EXISTING);
-    return WaitUntil([&] { return GetFileAttributesA(windowsPath("ready").c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000);
-}
-
-bool SimBroker::waitDone(int& exitStatus, DWORD timeoutMs) {
-    bool done = WaitUntil([&] { return GetFileAttributesA(windowsPath("done").c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs);
-    if (done) {
-        std::ifstream file(windowsPath("done"));
-        file >> exitStatus;
-    }
-    return done;
-}
-
-bool SimBroker::waitForLog(const std::string& text, DWORD timeoutMs) const {
-    return WaitUntil(
-        [&] {
-            std::ifstream file(windowsPath("sim.err"), std::ios::binary);
-            std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            return log.find(text) != std::string::npos;
-        },
-        timeoutMs);
-}
-
-bool SimBroker::killReaders() {
-    DeleteFileA(windowsPath("killed").c_str());
-    { std::ofstream request(windowsPath("kill"), std::ios::binary); }
-    return WaitUntil([&] { return GetFileAttributesA(windowsPath("killed").c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000);
-}
-
-std::vector<std::string> SimBroker::expectedLines() const {
-    std::vector<std::string> lines;
-    std::ifstream file(windowsPath("expected"));
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
-    return lines;
-}
-
-}  // namespace kvr::test
+}  // namespace kvr::drive

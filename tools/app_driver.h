@@ -1,4 +1,5 @@
-// Works KvrReader.exe from another process, as a person would: buttons are
+// Works KvrReader.exe from another process, as a person would, for the GUI
+// tests, the demo and the GUI benchmark: buttons are
 // clicked through the button itself (BM_CLICK), keys and typed text come
 // from the keyboard (SendInput) into the control that has the focus, and
 // the focus moves as Tab moves it (WM_NEXTDLGCTL). Only reading the window,
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace kvr::test {
+namespace kvr::drive {
 
 std::wstring Widen(const std::string& utf8);
 
@@ -91,30 +92,4 @@ void TypeText(const std::wstring& text);
 std::wstring ClipboardText();
 bool ClearClipboard();
 
-// The recovery journals in the prefix's %LOCALAPPDATA%\KVR Reader\Recovery.
-std::wstring RecoveryFolderPath();
-std::vector<std::wstring> RecoveryJournalFiles();
-void ClearRecoveryFolder();
-
-// The simulated instrument on COM1, run by the broker script on the Linux
-// side: a request file with kvr-sim's arguments, answered by "ready" once
-// the port exists and by "done" with the exit status when it ends.
-class SimBroker {
-public:
-    SimBroker();
-    bool start(const std::string& arguments);
-    bool waitDone(int& exitStatus, DWORD timeoutMs);
-    std::vector<std::string> expectedLines() const;
-    // Waits until the simulator's log holds this text.
-    bool waitForLog(const std::string& text, DWORD timeoutMs) const;
-    // kill -9 of every KvrReader.exe process, from the Linux side.
-    bool killReaders();
-    // A file in the broker's folder: its Windows path, and its Unix path for kvr-sim.
-    std::string windowsPath(const std::string& name) const;
-    std::string unixPath(const std::string& name) const { return unixDir_ + "/" + name; }
-
-private:
-    std::string unixDir_;
-};
-
-}  // namespace kvr::test
+}  // namespace kvr::drive
