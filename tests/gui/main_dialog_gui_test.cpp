@@ -167,10 +167,11 @@ TEST_F(MainDialog, ProtocolFailuresShowTheirCauseThenTheWarning) {
     }
 }
 
-// Cancel while the platform's error box (which has no owner) is up ends the
-// transfer there and then; the box closed afterwards changes nothing more.
+// Cancel while the platform's error box for a failed transfer (which has no
+// owner) is up ends the transfer there and then; the box closed afterwards
+// changes nothing more. The cable is pulled after two records.
 TEST_F(MainDialog, CancelWhileTheErrorIsShownEndsTheTransfer) {
-    app.setPortName(L"COM9");
+    ASSERT_TRUE(sim.start("--hangup-after 2"));
     app.click(IDC_RECV);
     MessageBoxSeen error;
     ASSERT_TRUE(app.waitForBox(L"Error", error, kBoxTimeout));
@@ -184,6 +185,7 @@ TEST_F(MainDialog, CancelWhileTheErrorIsShownEndsTheTransfer) {
     Sleep(500);
     EXPECT_EQ(app.findDialog(L"Warning"), nullptr) << "a second warning";
     EXPECT_EQ(app.controlText(IDC_RECV), Text(TextRecvCaption));
+    EXPECT_EQ(app.lines().size(), 2u);
 }
 
 // The moment of a Cancel, from KVR_STORM_SEED when set, so that a failing
