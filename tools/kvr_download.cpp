@@ -4,6 +4,7 @@
 // record; --raw keeps every byte the instrument sent, and --replay decodes
 // such a capture again without a port.
 #include "kvr_protocol.h"
+#include "kvr_version.h"
 #include "texts.h"
 
 #ifdef _WIN32

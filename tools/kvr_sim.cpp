@@ -1,6 +1,7 @@
 // kvr-sim: a simulated KVR620/KVR680 instrument. It plays the instrument's
 // side of the download protocol on a pseudo-terminal or a serial device,
 // checks every byte the receiver answers, and can misbehave on demand.
+#include "kvr_version.h"
 #include "pty.h"
 #include "record_decoder.h"
 #include "sim_job.h"
@@ -72,6 +73,8 @@ Faults:
   --stall-after N       after N frames, send half a frame and go quiet
   --end-instead-of-last send the end token in place of the last frame
   --hangup-after N      after N frames and half of the next, close the line
+
+  --version             print the version and end
 
 The receiver's echo and acknowledgements are checked byte for byte; after a
 fault or the end it must write nothing more. At the end the acknowledgement
@@ -400,6 +403,9 @@ Options ParseOptions(int argc, char** argv) {
         };
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::printf("kvr-sim %s\n", KVR_VERSION);
             std::exit(0);
         } else if (arg == "--pty") {
             if (i + 1 < argc && argv[i + 1][0] != '-') options.ptyLink = argv[++i];

@@ -2,6 +2,7 @@
 // gets, and the ports it offers.
 #include "sim_broker.h"
 #include "gui_test_support.h"
+#include "kvr_version.h"
 #include "resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,32 @@ TEST(WindowsCitizen, TheExeCarriesItsManifest) {
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
     };
     for (const char* entry : entries) EXPECT_NE(manifest.find(entry), std::string::npos) << entry;
+    std::string identity = "name=\"KvrReader\" version=\"" KVR_VERSION ".0\"";
+    EXPECT_NE(manifest.find(identity), std::string::npos) << identity;
+}
+
+// The version resource carries the project's version, as numbers and as text.
+TEST(WindowsCitizen, TheExeCarriesTheProjectsVersion) {
+    std::wstring exe = ReaderPath();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(KVR_VERSION_MAJOR << 16 | KVR_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(KVR_VERSION_PATCH << 16));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    for (const wchar_t* block : {L"040904b0", L"080404b0"}) {
+        for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+            wchar_t* value = nullptr;
+            std::wstring path = std::wstring(L"\\StringFileInfo\\") + block + L"\\" + name;
+            ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) << Narrow(path);
+            EXPECT_EQ(std::wstring(value), Widen(KVR_VERSION)) << Narrow(path);
+        }
+    }
 }
 
 class RunningProgram : public ProgramTest {

@@ -316,6 +316,16 @@ TEST_F(EndToEnd, BadUsageAndAPortThatCannotBeOpened) {
     EXPECT_FALSE(std::ifstream(dir_ + "/never.txt").good()) << "a failed open left an output file";
 }
 
+// Both tools give the project's version.
+TEST_F(EndToEnd, BothToolsGiveTheProjectsVersion) {
+    for (const char* tool : {KVR_DOWNLOAD, KVR_SIM}) {
+        Process version({tool, "--version"}, dir_ + "/version.out");
+        EXPECT_EQ(version.wait(10s), 0) << tool;
+        std::string name = std::string(tool).substr(std::string(tool).rfind('/') + 1);
+        EXPECT_EQ(FileText(dir_ + "/version.out"), name + " " KVR_PROJECT_VERSION "\n");
+    }
+}
+
 // A field that holds an ESC sequence: escaped on a terminal, so it cannot
 // clear the screen; the bytes as they came in the list file.
 TEST_F(EndToEnd, ControlBytesAreEscapedOnlyOnATerminal) {
