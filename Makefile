@@ -8,7 +8,7 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 SANITIZERS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: all deps build native sanitized windows test demo bench fuzz clean
+.PHONY: all deps build native sanitized windows test demo bench fuzz dist clean
 
 all: build
 
@@ -38,6 +38,7 @@ test: build sanitized
 	cd $(SANITIZED) && ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
 	cd $(WINDOWS) && ctest --output-on-failure
+	sh tests/dist/release_test.sh $(NATIVE) $(WINDOWS)
 
 # The simulated instrument on COM1 and the tool: on screen with a display,
 # otherwise one headless download per language, with screenshots.
@@ -57,6 +58,10 @@ fuzz:
 		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZERS)" >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS) --target engine_fuzz decoder_fuzz list_file_fuzz
 	@sh tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
+# The release files in dist/, from a clean build: see tools/dist.sh.
+dist: deps
+	@sh tools/dist.sh
 
 clean:
 	rm -rf build

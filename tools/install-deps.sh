@@ -4,7 +4,7 @@
 # With "fuzz": clang and its libFuzzer runtime, for `make fuzz`.
 set -e
 
-PACKAGES="cmake make g++ libgtest-dev googletest \
+PACKAGES="cmake make g++ python3 libgtest-dev googletest \
 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 \
 xvfb locales fonts-wqy-microhei x11-apps imagemagick"
 if [ "$1" = fuzz ]; then

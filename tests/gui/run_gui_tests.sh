@@ -1,7 +1,8 @@
 #!/bin/sh
 # run_gui_tests.sh WIN_BUILD NATIVE_BUILD TEST_EXE [ARGS...]
 # Runs a GUI test program under Wine on an X display (Xvfb when there is
-# none), with the simulated instrument broker serving COM1.
+# none), with the simulated instrument broker serving COM1. KVR_READER_EXE
+# names another KvrReader.exe to test than the build tree's.
 win=$1
 native=$2
 shift 2
@@ -23,7 +24,7 @@ sh "$(dirname "$0")/sim_broker.sh" "$simdir" "$native/kvr-sim" "$win/com1" &
 broker=$!
 # Wine's own diagnostics (of the test program and of every KvrReader.exe it
 # starts) go to a file, not into the test's output; a failure shows their end.
-KVR_SIM_DIR=$simdir KVR_READER_EXE="$win/KvrReader.exe" "$win/wine-run" "$@" 2>"$simdir/wine.err" >"$simdir/out"
+KVR_SIM_DIR=$simdir KVR_READER_EXE="${KVR_READER_EXE:-$win/KvrReader.exe}" "$win/wine-run" "$@" 2>"$simdir/wine.err" >"$simdir/out"
 status=$?
 cat "$simdir/out"
 # A filter that names no case must not pass as a run.
