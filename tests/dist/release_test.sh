@@ -4,8 +4,8 @@
 #  - make dist twice from the same tree gives the same bytes, and
 #    SHA256SUMS checks;
 #  - KvrReader.exe from the zip, alone in an empty folder, completes
-#    downloads under Wine (the GUI test case, run on that copy), and
-#    imports nothing but system DLLs;
+#    downloads under Wine (the GUI test case, run on that copy); it and
+#    kvr-download.exe import nothing but system DLLs;
 #  - kvr-download and kvr-sim from the tarball give their version and help
 #    in a root that holds nothing but them and the C library.
 set -e
@@ -36,17 +36,24 @@ for file in KvrReader.exe kvr-download.exe README.txt LICENSE; do
     [ -f "$folder/$file" ] || fail "the zip has no $file"
 done
 mkdir "$work/alone"
-cp "$folder/KvrReader.exe" "$work/alone/"
-imports=$(x86_64-w64-mingw32-objdump -p "$work/alone/KvrReader.exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
-for dll in $imports; do
-    case $dll in
-        ADVAPI32.DLL|COMCTL32.DLL|COMDLG32.DLL|GDI32.DLL|KERNEL32.DLL|MSVCRT.DLL|SETUPAPI.DLL|SHELL32.DLL|USER32.DLL|WINMM.DLL) ;;
-        *) fail "KvrReader.exe needs $dll, which Windows does not have" ;;
-    esac
+cp "$folder/KvrReader.exe" "$folder/kvr-download.exe" "$work/alone/"
+for exe in KvrReader.exe kvr-download.exe; do
+    imports=$(x86_64-w64-mingw32-objdump -p "$work/alone/$exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
+    for dll in $imports; do
+        case $dll in
+            ADVAPI32.DLL|COMCTL32.DLL|COMDLG32.DLL|GDI32.DLL|KERNEL32.DLL|MSVCRT.DLL|SETUPAPI.DLL|SHELL32.DLL|USER32.DLL|WINMM.DLL) ;;
+            *) fail "$exe needs $dll, which Windows does not have" ;;
+        esac
+    done
 done
 KVR_READER_EXE=$work/alone/KvrReader.exe LC_ALL= LC_MESSAGES= LANG=en_US.UTF-8 \
     sh "$root/tests/gui/run_gui_tests.sh" "$win" "$native" "$win/tests/gui_tests.exe" \
     --gtest_filter=MainDialog.DownloadsInBothDialectsAndAppends || fail "the unpacked KvrReader.exe did not complete its downloads"
+# After the GUI case, and the Wine server ended after it: run just before
+# the GUI case, its server was still up and the case saw no window.
+said=$("$win/wine-run" "$work/alone/kvr-download.exe" --version 2>/dev/null | tr -d '\r')
+WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true
+[ "$said" = "kvr-download $version" ] || fail "kvr-download.exe --version said: $said"
 
 echo "== kvr-download and kvr-sim from the tarball, with nothing but the C library"
 mkdir "$work/untarred"
