@@ -36,8 +36,9 @@ public:
     SerialPortLink& operator=(const SerialPortLink&) = delete;
 
     // Opens the port (name in UTF-8) and sets 1200 baud, 8 data bits, no
-    // parity, one stop bit, binary, no flow control of any kind. On failure GetLastError() holds the code of the failed step; a
-    // handle obtained before that stays open until close().
+    // parity, one stop bit, binary, no flow control of any kind. On failure
+    // GetLastError() holds the code of the failed step; a handle obtained
+    // before that stays open until close().
     bool open(const std::string& name);
     bool isOpen() const { return port_ != INVALID_HANDLE_VALUE; }
     // Releases the port. Safe to call more than once.

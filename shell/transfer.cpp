@@ -71,6 +71,8 @@ void StopWorker() {
     DiscardPostedOutcome();
 }
 
+bool WorkerHasPosted() { return InterlockedCompareExchange(&gTransfer.outcomePosted, 0, 0) != 0; }
+
 // Whether a report box that has just returned still speaks for a transfer
 // nobody else has ended meanwhile.
 bool StillCurrent(unsigned serial) {
@@ -95,10 +97,22 @@ DWORD WINAPI ReceiveWorker(LPVOID parameter) {
     return 0;
 }
 
+// The main thread ends the transfer itself: the worker stopped and joined,
+// the warning when asked for, the port closed, Idle.
+void EndTransferHere(bool warn) {
+    gTransfer.ending = true;
+    gTransfer.reporting = false;
+    StopWorker();
+    if (warn)
+        MessageBoxW(gTransfer.window, WideFromUtf8(text(TextCancelled)).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
+    gTransfer.link.close();
+    SetTransferState(TransferState::Idle);
+}
+
 // Cancel while the worker's outcome is already posted: that outcome is taken
 // out of the queue and handled now.
 bool HandlePostedOutcome() {
-    if (InterlockedCompareExchange(&gTransfer.outcomePosted, 0, 0) == 0) return false;
+    if (!WorkerHasPosted()) return false;
     ReleaseWorker();  // it ends right after posting
     MSG message;
     if (PeekMessageW(&message, gTransfer.window, WM_APP_TRANSFER_FAILED, WM_APP_TRANSFER_FAILED, PM_REMOVE)) {
@@ -198,13 +212,8 @@ void StartReceive() {
     unsigned serial = gTransfer.serial;
     // The system error box has no owner, so Cancel or Close may end the
     // transfer while it is up; then the abort is not shown twice.
-    if (!gTransfer.link.open(gTransfer.portName)) {
-        gTransfer.reporting = true;
-        ReportSystemError();
-        if (StillCurrent(serial)) AbortTransfer();
-        return;
-    }
-    gTransfer.worker = CreateThread(nullptr, 0, ReceiveWorker, &gTransfer, 0, nullptr);
+    if (gTransfer.link.open(gTransfer.portName))
+        gTransfer.worker = CreateThread(nullptr, 0, ReceiveWorker, &gTransfer, 0, nullptr);
     if (!gTransfer.worker) {
         gTransfer.reporting = true;
         ReportSystemError();
@@ -212,21 +221,14 @@ void StartReceive() {
     }
 }
 
-void AbortTransfer() {
-    gTransfer.ending = true;
-    gTransfer.reporting = false;
-    StopWorker();
-    MessageBoxW(gTransfer.window, WideFromUtf8(text(TextCancelled)).c_str(), L"Warning", MB_OK | MB_ICONEXCLAMATION);
-    gTransfer.link.close();
-    SetTransferState(TransferState::Idle);
-}
+void AbortTransfer() { EndTransferHere(true); }
 
 void OnTransferComplete() {
     bool receiving = CurrentTransferState() == TransferState::Receiving;
     // While receiving, only this transfer's worker completes it; a message
     // left from a transfer that was ended, or sent by another program, is
     // not a completion.
-    if (receiving && (gTransfer.ending || InterlockedCompareExchange(&gTransfer.outcomePosted, 0, 0) == 0)) return;
+    if (receiving && (gTransfer.ending || !WorkerHasPosted())) return;
     unsigned serial = gTransfer.serial;
     if (receiving) {
         gTransfer.ending = true;
@@ -276,18 +278,11 @@ void ReportSystemError() {
 }
 
 void StopTransferQuietly() {
-    if (CurrentTransferState() != TransferState::Receiving) return;
-    gTransfer.ending = true;
-    gTransfer.reporting = false;
-    StopWorker();
-    gTransfer.link.close();
-    SetTransferState(TransferState::Idle);
+    if (CurrentTransferState() == TransferState::Receiving) EndTransferHere(false);
 }
 
 void EndTransferAtExit() {
-    gTransfer.dropUpdates = true;
-    gTransfer.link.requestStop();
-    ReleaseWorker();
+    StopWorker();
     gTransfer.link.close();
 }
 

@@ -2,11 +2,6 @@
 
 #include "resource_ids.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-
 namespace kvr::drive {
 
 std::wstring Widen(const std::string& utf8) {
@@ -14,18 +9,6 @@ std::wstring Widen(const std::string& utf8) {
     std::wstring wide(std::size_t(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], length);
     return wide;
-}
-
-std::string WindowsPath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-std::wstring ReaderPath() {
-    const char* path = std::getenv("KVR_READER_EXE");
-    return Widen(WindowsPath(path ? path : ""));
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -17,12 +17,6 @@ namespace kvr::drive {
 
 std::wstring Widen(const std::string& utf8);
 
-// A Unix path as Wine's Z: drive shows it.
-std::string WindowsPath(const std::string& unixPath);
-
-// KvrReader.exe, from KVR_READER_EXE.
-std::wstring ReaderPath();
-
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 struct MessageBoxSeen {

@@ -269,12 +269,10 @@ TEST_F(MainDialog, CancelCrossingTheCompletionEndsTheTransferOnce) {
         app.click(IDC_RECV);
         Sleep(DWORD(std::max(0, length + offset)));
         app.click(IDC_RECV);
-        HWND ending = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (ending = app.findDialog(L"Message")) || (ending = app.findDialog(L"Warning")); },
-                              kBoxTimeout));
-        bool completed = app.findDialog(L"Message") == ending;
         MessageBoxSeen seen;
-        ASSERT_TRUE(app.waitForBox(completed ? L"Message" : L"Warning", seen, 1000));
+        ASSERT_TRUE(WaitUntil([&] { return app.waitForBox(L"Message", seen, 0) || app.waitForBox(L"Warning", seen, 0); },
+                              kBoxTimeout));
+        bool completed = seen.title == L"Message";
         EXPECT_EQ(seen.text, Text(completed ? TextReceiveFinished : TextCancelled));
         AppDriver::dismiss(seen.window);
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(seen.window); }, 5000));

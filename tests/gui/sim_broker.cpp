@@ -1,12 +1,26 @@
 #include "sim_broker.h"
 
+#include "gui_test_support.h"
+
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace kvr::test {
+
+std::string WindowsPath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::wstring ReaderPath() {
+    const char* path = std::getenv("KVR_READER_EXE");
+    return Widen(WindowsPath(path ? path : ""));
+}
 
 std::wstring RecoveryFolderPath() {
     wchar_t local[MAX_PATH] = {};
@@ -37,13 +51,6 @@ std::string BrokerDir() {
     return dir ? dir : "";
 }
 
-std::string Contents(const std::string& windowsPath) {
-    std::ifstream file(windowsPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& windowsPath) { return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 }  // namespace
 
 SimBroker::SimBroker() : unixDir_(BrokerDir()) {}
@@ -56,12 +63,12 @@ std::string SimBroker::state() {
     if (!broker.ended()) {
         state += "still running";
     } else {
-        std::string status = Contents(broker.windowsPath("done"));
+        std::string status = FileBytes(broker.windowsPath("done"));
         while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
         state += "ended with status " + status;
     }
     std::vector<std::string> lines;
-    std::istringstream log(Contents(broker.windowsPath("sim.err")));
+    std::istringstream log(FileBytes(broker.windowsPath("sim.err")));
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     if (lines.empty()) return state + ", no log";
     state += "; the end of its log:";
@@ -92,7 +99,7 @@ bool SimBroker::waitDone(int& exitStatus, DWORD timeoutMs) {
 }
 
 bool SimBroker::waitForLog(const std::string& text, DWORD timeoutMs) const {
-    auto logged = [&] { return Contents(windowsPath("sim.err")).find(text) != std::string::npos; };
+    auto logged = [&] { return FileBytes(windowsPath("sim.err")).find(text) != std::string::npos; };
     WaitUntil([&] { return ended() || logged(); }, timeoutMs);
     return logged();
 }

@@ -11,6 +11,12 @@ namespace kvr::test {
 
 using namespace kvr::drive;
 
+// A Unix path as Wine's Z: drive shows it.
+std::string WindowsPath(const std::string& unixPath);
+
+// The KvrReader.exe under test, from KVR_READER_EXE.
+std::wstring ReaderPath();
+
 // The recovery journals in the prefix's %LOCALAPPDATA%\KVR Reader\Recovery.
 std::wstring RecoveryFolderPath();
 std::vector<std::wstring> RecoveryJournalFiles();
